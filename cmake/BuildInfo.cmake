@@ -1,0 +1,11 @@
+# Captures the build's date, machine, operating system and user once, at configure time.
+execute_process(COMMAND date OUTPUT_VARIABLE KQ_BUILD_DATE OUTPUT_STRIP_TRAILING_WHITESPACE)
+execute_process(COMMAND uname -n OUTPUT_VARIABLE KQ_BUILD_MACHINE OUTPUT_STRIP_TRAILING_WHITESPACE)
+execute_process(COMMAND uname -s -r -m OUTPUT_VARIABLE KQ_BUILD_OS OUTPUT_STRIP_TRAILING_WHITESPACE)
+execute_process(COMMAND id -un OUTPUT_VARIABLE KQ_BUILD_USER OUTPUT_STRIP_TRAILING_WHITESPACE)
+foreach(v KQ_BUILD_DATE KQ_BUILD_MACHINE KQ_BUILD_OS KQ_BUILD_USER)
+  if("${${v}}" STREQUAL "")
+    set(${v} "unknown")
+  endif()
+endforeach()
+configure_file(${CMAKE_SOURCE_DIR}/cmake/build_info.h.in ${CMAKE_BINARY_DIR}/generated/build_info.h @ONLY)

@@ -1,0 +1,132 @@
+// Word splitting, command matching and dispatch, and the shared routines through
+// which handlers answer help and report argument errors.
+#include "interp/dispatch.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "interp/command.h"
+#include "interp/interp.h"
+
+namespace {
+constexpr int kMaxWords = 31;  // a 32nd word on one line is fatal
+}
+
+std::vector<char*> split_words(std::string& line) {
+    std::vector<char*> words;
+    char* p = line.data();
+    for (;;) {
+        while (*p == ' ') ++p;
+        if (!*p) break;
+        if (static_cast<int>(words.size()) == kMaxWords) {
+            beep();
+            std::fprintf(stderr, "ERROR : argment count overflow (max=%d)\n", kMaxWords + 1);
+            report_context();
+            fatal_exit();
+        }
+        words.push_back(p);
+        while (*p && *p != ' ') ++p;
+        if (*p) *p++ = '\0';
+    }
+    words.push_back(nullptr);
+    return words;
+}
+
+bool command_matches(const char* word, const CommandEntry& row) {
+    const size_t m = static_cast<size_t>(row.min_len);
+    if (std::strlen(word) < m || std::strncmp(word, row.name, m) != 0) return false;
+    return m != std::strlen(row.name) || word[m] == '\0';
+}
+
+static const CommandEntry* find_command(const CommandEntry* table, const char* word) {
+    for (const CommandEntry* row = table; row->handler; ++row)
+        if (command_matches(word, *row)) return row;
+    return nullptr;
+}
+
+void dispatch(int argc, char** argv) {
+    if (argc < 1) return;
+    const CommandEntry* row = find_command(command_table, argv[0]);
+    if (!row) row = find_command(plugin_table, argv[0]);
+    if (!row) return;
+    if (!row->handler(argc, argv)) {
+        beep();
+        std::fputs("ERROR : Command line execution error\n", stderr);
+        report_context();
+    }
+}
+
+int help_request(int argc, char** argv, int* mode) {
+    if (argc != 2) return 0;
+    if (same_word(argv[1], "?")) {
+        *mode = 0;
+        return 1;
+    }
+    if (same_word(argv[1], "-") || same_word(argv[1], "-h") || same_word(argv[1], "-H")) {
+        *mode = 1;
+        return 1;
+    }
+    return 0;
+}
+
+bool answer_help(int argc, char** argv, HelpPrinter help) {
+    int mode = 0;
+    if (!help_request(argc, argv, &mode)) return false;
+    help(argv[0], mode);
+    return true;
+}
+
+int command_error(const char* message, const char* detail, const char* word, HelpPrinter help) {
+    if (detail && *detail)
+        std::fprintf(stderr, "ERROR : %s : %s\n", message, detail);
+    else
+        std::fprintf(stderr, "ERROR : %s\n", message);
+    help(word, 1);
+    return 0;
+}
+
+int command_error(const char* message, const char* word, HelpPrinter help) {
+    return command_error(message, nullptr, word, help);
+}
+
+int need_args(int argc, char** argv, int i, int n, HelpPrinter help) {
+    if (i + n < argc) return 1;
+    char message[600];
+    std::snprintf(message, sizeof message, "%s need %d argment(s)", argv[i], n);
+    return command_error(message, argv[0], help);
+}
+
+bool same_word(const char* a, const char* b) { return std::strcmp(a, b) == 0; }
+
+void print_summary(const char* word, const char* text) {
+    std::fprintf(stderr, "\t%s\t-> %s\n", word, text);
+}
+
+int to_int(const char* word) {
+    // As atoi: the long result narrowed to int (modular, never undefined).
+    return static_cast<int>(std::strtol(word, nullptr, 10));
+}
+
+double to_real(const char* word) { return std::strtod(word, nullptr); }
+
+int plane_mask_word(const char* word) {
+    static const struct {
+        const char* word;
+        int mask;
+    } masks[] = {{"-rgba", 15}, {"-rgb", 7}, {"-r", 1}, {"-g", 2}, {"-b", 4}, {"-a", 8}};
+    for (const auto& m : masks)
+        if (same_word(word, m.word)) return m.mask;
+    return -1;
+}
+
+int pending_command(int argc, char** argv, const char* summary) {
+    int mode = 0;
+    if (help_request(argc, argv, &mode) && mode == 0) {
+        print_summary(argv[0], summary);
+        return 1;
+    }
+    std::fprintf(stderr, "ERROR : %s : not implemented yet\n", argv[0]);
+    return 0;
+}

@@ -1,0 +1,18 @@
+#include "tests/command_helpers.h"
+
+#include "interp/command.h"
+#include "interp/dispatch.h"
+
+int run_line(std::string line) {
+    std::vector<char*> words = split_words(line);
+    const int argc = static_cast<int>(words.size()) - 1;
+    for (const CommandEntry* table : {command_table, plugin_table})
+        for (const CommandEntry* row = table; row->handler; ++row)
+            if (command_matches(words[0], *row)) return row->handler(argc, words.data());
+    return -1;
+}
+
+int sample(const char* name, int p, int x, int y) {
+    ImageBuffer* b = find_buffer(name);
+    return b ? pixel_address(*b, p, x, y) : -1;
+}

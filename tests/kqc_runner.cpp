@@ -1,0 +1,76 @@
+#include "tests/kqc_runner.h"
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+namespace fs = std::filesystem;
+
+ScratchDir::ScratchDir() {
+    static std::atomic<int> counter{0};
+    path_ = fs::temp_directory_path() /
+            ("kqtest-" + std::to_string(getpid()) + "-" + std::to_string(counter++));
+    fs::remove_all(path_);
+    fs::create_directories(path_);
+}
+
+ScratchDir::~ScratchDir() {
+    std::error_code ec;
+    fs::remove_all(path_, ec);
+}
+
+std::string read_file(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void write_file(const fs::path& p, const std::string& bytes) {
+    std::ofstream out(p, std::ios::binary);
+    out << bytes;
+}
+
+static std::string quote(const std::string& s) {
+    std::string q = "'";
+    for (char c : s) {
+        if (c == '\'')
+            q += "'\\''";
+        else
+            q += c;
+    }
+    return q + "'";
+}
+
+KqcRun run_kqc_in(const ScratchDir& dir, const std::string& script,
+                  const std::vector<std::string>& args, const std::string& input) {
+    std::string cmd = "cd " + quote(dir.path().string()) + " && " + quote(KQC_PATH);
+    for (const auto& a : args) cmd += " " + quote(a);
+    if (!script.empty()) {
+        write_file(dir / "t.kqc", script);
+        cmd += " t.kqc";
+    }
+    write_file(dir / ".stdin", input);
+    cmd += " < .stdin > .stdout 2> .stderr";
+    int rc = std::system(cmd.c_str());
+    KqcRun r;
+    r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+    r.out = read_file(dir / ".stdout");
+    r.err = read_file(dir / ".stderr");
+    return r;
+}
+
+KqcRun run_kqc(const std::string& script, const std::vector<std::string>& args,
+               const std::string& input) {
+    ScratchDir dir;
+    return run_kqc_in(dir, script, args, input);
+}
+
+std::string exec_error(int line, const std::string& text, const std::string& file) {
+    return "\aERROR : Command line execution error\nERROR : file = " + file +
+           ", lineNo. = " + std::to_string(line) + "\n      : com = \"" + text + "\"\n";
+}

@@ -1,0 +1,44 @@
+// Runs the built kqc on small scripts in a scratch folder, for script tests that
+// check exact standard error, standard output and exit status.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+struct KqcRun {
+    int status = -1;  // exit status
+    std::string out;  // standard output
+    std::string err;  // standard error
+};
+
+// A scratch folder removed when the object goes away.
+class ScratchDir {
+public:
+    ScratchDir();
+    ~ScratchDir();
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+private:
+    std::filesystem::path path_;
+};
+
+// Runs `kqc <args...>` with the working folder `dir`, standard input `input`.
+// When `script` is not empty it is written to dir/t.kqc and "t.kqc" is appended to
+// the arguments.
+KqcRun run_kqc_in(const ScratchDir& dir, const std::string& script,
+                  const std::vector<std::string>& args = {"-s"}, const std::string& input = "");
+
+// The same in a fresh scratch folder.
+KqcRun run_kqc(const std::string& script, const std::vector<std::string>& args = {"-s"},
+               const std::string& input = "");
+
+std::string read_file(const std::filesystem::path& p);
+void write_file(const std::filesystem::path& p, const std::string& bytes);
+
+// The bell and the failure report the dispatcher prints after a failed line of
+// t.kqc: "\a" "ERROR : Command line execution error\n" and the context lines.
+std::string exec_error(int line, const std::string& text, const std::string& file = "t.kqc");
