@@ -166,6 +166,8 @@ int kq_set_aspect(KQ_DATA* kq, int aspect_x, int aspect_y);  // error 30
 
 // A zeroed buffer of line_bytes bytes, released with free(); null and error 13.
 unsigned char* kq_alloc_scanline(const KQ_DATA* kq);
+// Room for n scanlines, for kq_read_scanlines / kq_write_scanlines.
+unsigned char* kq_alloc_scanlines(const KQ_DATA* kq, int n);
 // One scanline in file order; 32-bit pictures are reversed in 4-byte groups
 // between file and memory (the write reverses the caller's buffer in place).
 int kq_read_scanline(KQ_DATA* kq, unsigned char* buf);   // error 19

@@ -198,8 +198,12 @@ int kq_close(KQ_DATA* kq) {
     if (kq->fd != 0 && kq->fd != 1) kq->fd = -1;
     kq__childProcessKill(kq);
     if (kq->pending) {
-        // A lost close of the temporary file may have lost data: keep the old picture.
-        if (!kq__finish_pending(kq, closed_ok)) return 0;
+        // A failed close may have lost data: the previous picture is kept.
+        if (!closed_ok) {
+            kq__finish_pending(kq, false);
+            return fail(KQ_ERR_WRITE_DATA);
+        }
+        return kq__finish_pending(kq, true);
     }
     return 1;
 }
@@ -390,12 +394,14 @@ int kq_check_header(KQ_DATA* kq) {
 
 // --- scanlines -------------------------------------------------------------------------------------
 
-unsigned char* kq_alloc_scanline(const KQ_DATA* kq) {
-    const size_t n = kq->line_bytes > 0 ? size_t(kq->line_bytes) : 1;
-    auto* buf = static_cast<unsigned char*>(std::calloc(n, 1));
+unsigned char* kq_alloc_scanlines(const KQ_DATA* kq, int n) {
+    const int64_t bytes = bytes_of(kq, n);
+    auto* buf = static_cast<unsigned char*>(std::calloc(size_t(bytes > 0 ? bytes : 1), 1));
     if (!buf) kq_errno = KQ_ERR_ALLOC_SCANLINE;
     return buf;
 }
+
+unsigned char* kq_alloc_scanline(const KQ_DATA* kq) { return kq_alloc_scanlines(kq, 1); }
 
 int kq_read_scanlines(KQ_DATA* kq, unsigned char* buf, int n) {
     if (kq->open_mode == KQ_MODE_WRITE) return fail(KQ_ERR_READ_DATA);

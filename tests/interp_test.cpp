@@ -65,7 +65,7 @@ TEST(CommandLine, FatalArgumentErrors) {
 }
 
 TEST(CommandLine, OptionDumpAndRepeatedOptions) {
-    auto r = run_kqc("", {"-v", "-s", "-s"});
+    auto r = run_kqc("\n", {"-v", "-s", "-s"});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err,
               "\n======== option dump ========\n"

@@ -48,8 +48,14 @@ static std::string quote(const std::string& s) {
 
 KqcRun run_kqc_in(const ScratchDir& dir, const std::string& script,
                   const std::vector<std::string>& args, const std::string& input) {
-    std::string cmd = "cd " + quote(dir.path().string()) + " && " + quote(KQC_PATH);
-    for (const auto& a : args) cmd += " " + quote(a);
+    std::string cmd = "cd ";
+    cmd += quote(dir.path().string());
+    cmd += " && ";
+    cmd += quote(KQC_PATH);
+    for (const auto& a : args) {
+        cmd += ' ';
+        cmd += quote(a);
+    }
     if (!script.empty()) {
         write_file(dir / "t.kqc", script);
         cmd += " t.kqc";
