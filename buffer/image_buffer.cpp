@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <list>
+#include <new>
 
 #include "interp/interp.h"
 
@@ -67,7 +68,11 @@ std::unique_ptr<ImageBuffer> new_buffer(std::string_view name) {
                      static_cast<int>(name.size()), name.data(), static_cast<int>(kNameField));
         fatal_exit();
     }
-    auto b = std::make_unique<ImageBuffer>();
+    std::unique_ptr<ImageBuffer> b(new (std::nothrow) ImageBuffer);
+    if (!b) {
+        std::fputs("ERROR : Can't alloc buffer", stderr);
+        fatal_exit();
+    }
     b->name.assign(name);
     return b;
 }

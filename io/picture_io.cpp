@@ -1,8 +1,274 @@
-// Placeholder until read and write land.
+// read and write: picture files to ImageBuffers and back, through libkq's whole
+// packed scanlines. Scanlines move in runs of many lines per transfer; each one is
+// unpacked into (or packed from) one row of every plane.
+#include "io/picture_io.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "buffer/image_buffer.h"
+#include "interp/command.h"
 #include "interp/commands.h"
+#include "interp/interp.h"
+#include "libkq/kq.h"
 
-#define PENDING_COMMAND(fn, summary) \
-    int fn(int argc, char** argv) { return pending_command(argc, argv, summary); }
+namespace {
 
-PENDING_COMMAND(cmd_read, "read .tkq data to buff")
-PENDING_COMMAND(cmd_write, "write .tkq data")
+constexpr size_t kMaxPicName = 512;
+constexpr int64_t kRunBytes = 256 * 1024;  // scanline bytes per transfer: stays in cache
+
+const char* kq_message() { return kq_errlist[kq_errno]; }
+
+// Scanlines per transfer for this picture, at least one.
+int run_lines(const KQ_DATA* kq, int64_t rows) {
+    const int64_t per = kq->line_bytes > 0 ? kRunBytes / kq->line_bytes : 1;
+    return static_cast<int>(std::clamp<int64_t>(std::min(per, rows), 1, INT32_MAX));
+}
+
+// Packed pixels in memory, one group per pixel: 8 bits = plane 0; 24 bits =
+// planes 2, 1, 0; 32 bits = planes 3, 2, 1, 0 (the library has already undone the
+// file's 4-byte reversal, so the file holds red, green, blue, alpha).
+void unpack_row(int components, const uint8_t* __restrict src, uint8_t* const* rows, int64_t w) {
+    if (components == 1) {
+        std::memcpy(rows[0], src, size_t(w));
+    } else if (components == 3) {
+        uint8_t* __restrict r = rows[0];
+        uint8_t* __restrict g = rows[1];
+        uint8_t* __restrict b = rows[2];
+        for (int64_t i = 0; i < w; ++i) {
+            b[i] = src[3 * i];
+            g[i] = src[3 * i + 1];
+            r[i] = src[3 * i + 2];
+        }
+    } else {
+        uint8_t* __restrict r = rows[0];
+        uint8_t* __restrict g = rows[1];
+        uint8_t* __restrict b = rows[2];
+        uint8_t* __restrict a = rows[3];
+        for (int64_t i = 0; i < w; ++i) {
+            a[i] = src[4 * i];
+            b[i] = src[4 * i + 1];
+            g[i] = src[4 * i + 2];
+            r[i] = src[4 * i + 3];
+        }
+    }
+}
+
+void pack_row(int components, uint8_t* __restrict dst, const uint8_t* const* rows, int64_t w) {
+    if (components == 1) {
+        std::memcpy(dst, rows[0], size_t(w));
+    } else if (components == 3) {
+        const uint8_t* __restrict r = rows[0];
+        const uint8_t* __restrict g = rows[1];
+        const uint8_t* __restrict b = rows[2];
+        for (int64_t i = 0; i < w; ++i) {
+            dst[3 * i] = b[i];
+            dst[3 * i + 1] = g[i];
+            dst[3 * i + 2] = r[i];
+        }
+    } else {
+        const uint8_t* __restrict r = rows[0];
+        const uint8_t* __restrict g = rows[1];
+        const uint8_t* __restrict b = rows[2];
+        const uint8_t* __restrict a = rows[3];
+        for (int64_t i = 0; i < w; ++i) {
+            dst[4 * i] = a[i];
+            dst[4 * i + 1] = b[i];
+            dst[4 * i + 2] = g[i];
+            dst[4 * i + 3] = r[i];
+        }
+    }
+}
+
+// Makes buffer `name` fit the picture as make_buffer would, keeping an existing
+// record (and its place in the registry). Planes of the same size are reused;
+// `zero_reused` says whether their old contents must be cleared.
+ImageBuffer* fit_buffer(const char* name, int ox, int oy, int w, int h, int components,
+                        bool zero_reused) {
+    ImageBuffer* b = find_buffer(name);
+    if (b && b->width == w && b->height == h && b->components == components) {
+        if (zero_reused) {
+            const uint8_t zero[4] = {0, 0, 0, 0};
+            fill_planes(*b, 15, zero);
+        }
+    } else if (b) {
+        free_planes(*b);
+        b->width = w;
+        b->height = h;
+        b->components = components;
+        alloc_planes(*b);
+    } else {
+        auto fresh = new_buffer(name);
+        fresh->width = w;
+        fresh->height = h;
+        fresh->components = components;
+        alloc_planes(*fresh);
+        b = register_buffer(std::move(fresh));
+    }
+    b->set_geometry(ox, oy, w, h);
+    return b;
+}
+
+void row_pointers(const ImageBuffer& b, int64_t index, uint8_t** rows) {
+    for (int p = 0; p < b.components; ++p) rows[p] = b.plane[p] + index * int64_t(b.width);
+}
+
+}  // namespace
+
+// --- read ------------------------------------------------------------------------------------
+
+int read_picture(const char* pic_name, const char* buff_name) {
+    if (std::strlen(pic_name) >= kMaxPicName) {
+        std::fprintf(stderr, "ERROR : too long pix name %s (currentMax=%d)\n", pic_name,
+                     static_cast<int>(kMaxPicName));
+        return 0;
+    }
+    KQ_DATA* kq = kq_ropen(pic_name);
+    if (!kq) {
+        std::fprintf(stderr, "ERROR : Can't open %s\n", pic_name);
+        return 0;
+    }
+    const int bitlen = static_cast<int>(kq->bitlen);
+    const int components = bitlen == 8 ? 1 : bitlen == 24 ? 3 : bitlen == 32 ? 4 : 0;
+    if (components == 0) {
+        std::fprintf(stderr, "ERROR : Input %s is invalid bitlen (bitlen=%d) (OKbitlen=24,32)\n",
+                     pic_name, bitlen);
+        kq_free(kq);
+        return 0;
+    }
+    int ox, oy, w, h;
+    kq_get_origin(kq, &ox, &oy);
+    kq_get_size(kq, &w, &h);
+    // A frame picture overwrites every row, so reused planes need no clearing first;
+    // a field picture's missing rows are cleared as they come.
+    const bool frame = kq->field == 'B';
+    ImageBuffer* b = fit_buffer(buff_name, ox, oy, w, h, components, false);
+    b->kqName = pic_name;
+
+    const int per_run = run_lines(kq, kq->line_count);
+    unsigned char* run = kq_alloc_scanlines(kq, per_run);
+    if (!run) {
+        std::fprintf(stderr, "ERROR : Can't setup packed data (%s)\n", kq_message());
+        const uint8_t zero[4] = {0, 0, 0, 0};
+        fill_planes(*b, 15, zero);  // the buffer stays as a cleared one of the new shape
+        kq_free(kq);
+        return 0;
+    }
+    int unread = kq->line_count;  // stored scanlines still in the file
+    int ready = 0;                // scanlines of the current run not yet unpacked
+    const unsigned char* next = run;
+    uint8_t* rows[4] = {};
+    for (int64_t i = 0; i < h; ++i) {
+        row_pointers(*b, i, rows);
+        const int64_t y = int64_t(b->window.y2) - i;
+        if (!frame && !kq_line_stored(kq, static_cast<int>(y))) {
+            for (int p = 0; p < components; ++p) std::memset(rows[p], 0, size_t(w));
+            continue;
+        }
+        if (ready == 0) {
+            const int n = std::max(1, std::min(per_run, unread));
+            if (!kq_read_scanlines(kq, run, n)) {
+                std::fprintf(stderr, "ERROR : Can't read packed data (%s)\n", kq_message());
+                fatal_exit();
+            }
+            unread -= n;
+            ready = n;
+            next = run;
+        }
+        unpack_row(components, next, rows, w);
+        next += kq->line_bytes;
+        --ready;
+    }
+    std::free(run);
+    kq_free(kq);
+    return 1;
+}
+
+static void help_read(const char* word, int mode) {
+    if (mode == 1)
+        std::fprintf(stderr, "Usage : %s %s buffName\n", word, kq_name_word());
+    else
+        std::fprintf(stderr, "\t%s\t-> read %s data to buff\n", word, kq_extension());
+}
+
+// read tkqName buffName. Once the words are right the command counts as done:
+// its refusals are messages, not execution errors.
+int cmd_read(int argc, char** argv) {
+    if (answer_help(argc, argv, help_read)) return 1;
+    if (argc != 3) return command_error("Invalid argment count", argv[0], help_read);
+    read_picture(argv[1], argv[2]);
+    return 1;
+}
+
+// --- write -----------------------------------------------------------------------------------
+
+int write_picture(const char* buff_name, const char* pic_name) {
+    ImageBuffer* b = find_buffer(buff_name);
+    if (!b) {
+        std::fprintf(stderr, "WARNING : Can't find buff (name=%s)\n", buff_name);
+        return 0;
+    }
+    KQ_DATA* kq = kq_alloc();
+    if (!kq) {
+        std::fprintf(stderr, "ERROR : Can't alloc kq structure (%s)\n", kq_message());
+        fatal_exit();
+    }
+    const int components = b->components;
+    const int bitlen = components == 1 ? 8 : components == 3 ? 24 : components == 4 ? 32 : 0;
+    const int data_type = components == 1 ? 2 : components == 3 ? 4 : 6;
+    kq_set_origin(kq, b->x, b->y);
+    if (!kq_set_format(kq, b->width, b->height, bitlen, 'B', data_type)) {
+        std::fprintf(stderr, "ERROR : Can't set size|bitl|field|type (%s)\n", kq_message());
+        fatal_exit();
+    }
+    kq_set_aspect(kq, 100000, 100000);
+    if (!kq_wopen(pic_name, kq)) {
+        std::fprintf(stderr, "ERROR : Can't create %s (%s)\n", pic_name, kq_message());
+        fatal_exit();
+    }
+    const int64_t w = b->width, h = b->height;
+    const int per_run = run_lines(kq, h);
+    unsigned char* run = kq_alloc_scanlines(kq, per_run);
+    if (!run) {
+        std::fprintf(stderr, "ERROR : Can't setup packed data (%s)\n", kq_message());
+        fatal_exit();
+    }
+    uint8_t* rows[4] = {};
+    for (int64_t i = 0; i < h;) {
+        const int n = static_cast<int>(std::min<int64_t>(per_run, h - i));
+        for (int j = 0; j < n; ++j) {
+            row_pointers(*b, i + j, rows);
+            pack_row(components, run + int64_t(j) * kq->line_bytes, rows, w);
+        }
+        if (!kq_write_scanlines(kq, run, n)) {
+            std::fprintf(stderr, "ERROR : Can't write packed data (%s)\n", kq_message());
+            fatal_exit();
+        }
+        i += n;
+    }
+    std::free(run);
+    // The picture takes its name only now; a failure here leaves the old one.
+    if (!kq_close(kq)) {
+        std::fprintf(stderr, "ERROR : Can't write packed data (%s)\n", kq_message());
+        fatal_exit();
+    }
+    kq_free(kq);
+    return 1;
+}
+
+static void help_write(const char* word, int mode) {
+    if (mode == 1)
+        std::fprintf(stderr, "Usage : %s buffName %s\n", word, kq_name_word());
+    else
+        std::fprintf(stderr, "\t%s\t-> write %s data\n", word, kq_extension());
+}
+
+// write buffName tkqName.
+int cmd_write(int argc, char** argv) {
+    if (answer_help(argc, argv, help_write)) return 1;
+    if (argc != 3) return command_error("Invalid argment count", argv[0], help_write);
+    write_picture(argv[1], argv[2]);
+    return 1;
+}
