@@ -46,6 +46,22 @@ static std::string quote(const std::string& s) {
     return q + "'";
 }
 
+// Under AddressSanitizer a refused huge allocation also prints a note
+// ("==pid==WARNING: AddressSanitizer failed to allocate ..."); it is not ours.
+static std::string strip_sanitizer_notes(std::string err) {
+    for (size_t at = err.find("=="); at != std::string::npos; at = err.find("==", at)) {
+        const bool line_start = at == 0 || err[at - 1] == '\n';
+        const size_t end = err.find('\n', at);
+        if (line_start && err.compare(at, 2, "==") == 0 &&
+            err.find("AddressSanitizer failed to allocate", at) < end) {
+            err.erase(at, end == std::string::npos ? std::string::npos : end - at + 1);
+        } else {
+            at += 2;
+        }
+    }
+    return err;
+}
+
 KqcRun run_kqc_in(const ScratchDir& dir, const std::string& script,
                   const std::vector<std::string>& args, const std::string& input) {
     std::string cmd = "cd ";
@@ -66,7 +82,7 @@ KqcRun run_kqc_in(const ScratchDir& dir, const std::string& script,
     KqcRun r;
     r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
     r.out = read_file(dir / ".stdout");
-    r.err = read_file(dir / ".stderr");
+    r.err = strip_sanitizer_notes(read_file(dir / ".stderr"));
     return r;
 }
 
