@@ -27,9 +27,10 @@ int run_lines(const KQ_DATA* kq, int64_t rows) {
     return static_cast<int>(std::clamp<int64_t>(std::min(per, rows), 1, INT32_MAX));
 }
 
-// Packed pixels in memory, one group per pixel: 8 bits = plane 0; 24 bits =
-// planes 2, 1, 0; 32 bits = planes 3, 2, 1, 0 (the library has already undone the
-// file's 4-byte reversal, so the file holds red, green, blue, alpha).
+// Packed pixels as the file holds them, one group per pixel: 8 bits = plane 0;
+// 24 bits = planes 2, 1, 0; 32 bits = planes 0, 1, 2, 3. (The library's memory
+// order for 32 bits is alpha, blue, green, red: each 4-byte group reversed. The
+// scanlines move in file order so the reversal folds into the shuffle.)
 void unpack_row(int components, const uint8_t* __restrict src, uint8_t* const* rows, int64_t w) {
     if (components == 1) {
         std::memcpy(rows[0], src, size_t(w));
@@ -48,10 +49,10 @@ void unpack_row(int components, const uint8_t* __restrict src, uint8_t* const* r
         uint8_t* __restrict b = rows[2];
         uint8_t* __restrict a = rows[3];
         for (int64_t i = 0; i < w; ++i) {
-            a[i] = src[4 * i];
-            b[i] = src[4 * i + 1];
-            g[i] = src[4 * i + 2];
-            r[i] = src[4 * i + 3];
+            r[i] = src[4 * i];
+            g[i] = src[4 * i + 1];
+            b[i] = src[4 * i + 2];
+            a[i] = src[4 * i + 3];
         }
     }
 }
@@ -74,10 +75,10 @@ void pack_row(int components, uint8_t* __restrict dst, const uint8_t* const* row
         const uint8_t* __restrict b = rows[2];
         const uint8_t* __restrict a = rows[3];
         for (int64_t i = 0; i < w; ++i) {
-            dst[4 * i] = a[i];
-            dst[4 * i + 1] = b[i];
-            dst[4 * i + 2] = g[i];
-            dst[4 * i + 3] = r[i];
+            dst[4 * i] = r[i];
+            dst[4 * i + 1] = g[i];
+            dst[4 * i + 2] = b[i];
+            dst[4 * i + 3] = a[i];
         }
     }
 }
@@ -169,7 +170,7 @@ int read_picture(const char* pic_name, const char* buff_name) {
         }
         if (ready == 0) {
             const int n = std::max(1, std::min(per_run, unread));
-            if (!kq_read_scanlines(kq, run, n)) {
+            if (!kq_read_scanlines(kq, run, n, 1)) {
                 std::fprintf(stderr, "ERROR : Can't read packed data (%s)\n", kq_message());
                 fatal_exit();
             }
@@ -242,7 +243,7 @@ int write_picture(const char* buff_name, const char* pic_name) {
             row_pointers(*b, i + j, rows);
             pack_row(components, run + int64_t(j) * kq->line_bytes, rows, w);
         }
-        if (!kq_write_scanlines(kq, run, n)) {
+        if (!kq_write_scanlines(kq, run, n, 1)) {
             std::fprintf(stderr, "ERROR : Can't write packed data (%s)\n", kq_message());
             fatal_exit();
         }

@@ -152,8 +152,11 @@ void kq_init(KQ_DATA* kq);
 // Closes the file (as kq_close) and releases the name and the handle.
 void kq_free(KQ_DATA* kq);
 // Closes the file unless it is standard input/output. A picture being written
-// under a temporary name is renamed onto its name here (removed instead when a
-// write failed). 0 and error 21 when that last step fails.
+// under a temporary name is renamed onto its name here, also when fewer scanlines
+// than line_count were written (it then holds those written); after a failed
+// write it is removed instead and any earlier picture of that name stays. 0 and
+// error 21 when the close or the rename fails. A temporary still open when the
+// program exits is removed.
 int kq_close(KQ_DATA* kq);
 
 void kq_get_origin(const KQ_DATA* kq, int* x, int* y);
@@ -173,9 +176,12 @@ unsigned char* kq_alloc_scanlines(const KQ_DATA* kq, int n);
 int kq_read_scanline(KQ_DATA* kq, unsigned char* buf);   // error 19
 int kq_write_scanline(KQ_DATA* kq, unsigned char* buf);  // error 21
 // n consecutive scanlines in one transfer, n * line_bytes bytes: the same bytes
-// and the same errors as n single calls, with fewer system calls.
-int kq_read_scanlines(KQ_DATA* kq, unsigned char* buf, int n);
-int kq_write_scanlines(KQ_DATA* kq, unsigned char* buf, int n);
+// and the same errors as n single calls, with fewer system calls. With file_order
+// set, 32-bit groups stay as the file holds them (the reader skips the reversal,
+// the writer takes bytes already in file order and leaves buf unchanged), for
+// callers that shuffle bytes anyway.
+int kq_read_scanlines(KQ_DATA* kq, unsigned char* buf, int n, int file_order = 0);
+int kq_write_scanlines(KQ_DATA* kq, unsigned char* buf, int n, int file_order = 0);
 // Moves by n scanlines from the data start (whence 0), the current position (1)
 // or the end (2); other whence values do nothing. Error 34.
 int kq_seek_scanline(KQ_DATA* kq, int n, int whence);

@@ -153,9 +153,10 @@ bool write_all(int fd, const unsigned char* buf, int64_t n, int64_t unit) {
 // 32-bit pictures hold each 4-byte group reversed on disk.
 void reverse_groups(unsigned char* buf, int64_t n) {
     for (int64_t i = 0; i + 4 <= n; i += 4) {
-        unsigned char* p = buf + i;
-        std::swap(p[0], p[3]);
-        std::swap(p[1], p[2]);
+        uint32_t v;
+        std::memcpy(&v, buf + i, 4);
+        v = __builtin_bswap32(v);
+        std::memcpy(buf + i, &v, 4);
     }
 }
 
@@ -244,11 +245,13 @@ int kq_set_format(KQ_DATA* kq, int size_x, int size_y, int bitlen, int field, in
     if (!valid_field(field)) return fail(KQ_ERR_SET_FIELD);
     if (!kq_check_data_type(data_type, bitlen)) return 0;
     const Derived d = derive(bitlen, size_x, size_y, kq->org_y, field);
-    // The field count depends on the origin's parity; an origin set afterwards can
-    // raise it by one, so leave room for that.
+    // A field's scanline count follows the origin's parity; an origin set
+    // afterwards can raise it by one, so leave room for that.
     Derived worst = d;
-    worst.line_count += 1;
-    worst.data_bytes = worst.line_bytes * worst.line_count;
+    if (field != 'B') {
+        worst.line_count += 1;
+        worst.data_bytes = worst.line_bytes * worst.line_count;
+    }
     if (!derived_fits(d) || !derived_fits(worst)) return fail(KQ_ERR_SET_SIZE);
     kq->size_x = size_x;
     kq->size_y = size_y;
@@ -403,22 +406,22 @@ unsigned char* kq_alloc_scanlines(const KQ_DATA* kq, int n) {
 
 unsigned char* kq_alloc_scanline(const KQ_DATA* kq) { return kq_alloc_scanlines(kq, 1); }
 
-int kq_read_scanlines(KQ_DATA* kq, unsigned char* buf, int n) {
+int kq_read_scanlines(KQ_DATA* kq, unsigned char* buf, int n, int file_order) {
     if (kq->open_mode == KQ_MODE_WRITE) return fail(KQ_ERR_READ_DATA);
     const int64_t bytes = bytes_of(kq, n);
     if (!read_all(kq->fd, buf, bytes, kq->line_bytes)) return fail(KQ_ERR_READ_DATA);
-    if (kq->bitlen == 32) reverse_groups(buf, bytes);
+    if (kq->bitlen == 32 && !file_order) reverse_groups(buf, bytes);
     kq_errno = 0;
     return 1;
 }
 
 int kq_read_scanline(KQ_DATA* kq, unsigned char* buf) { return kq_read_scanlines(kq, buf, 1); }
 
-int kq_write_scanlines(KQ_DATA* kq, unsigned char* buf, int n) {
+int kq_write_scanlines(KQ_DATA* kq, unsigned char* buf, int n, int file_order) {
     if (kq->open_mode != KQ_MODE_WRITE && kq->open_mode != KQ_MODE_UPDATE)
         return fail(KQ_ERR_WRITE_DATA);
     const int64_t bytes = bytes_of(kq, n);
-    if (kq->bitlen == 32) reverse_groups(buf, bytes);
+    if (kq->bitlen == 32 && !file_order) reverse_groups(buf, bytes);
     if (!write_all(kq->fd, buf, bytes, kq->line_bytes)) {
         kq__mark_failed(kq);
         return fail(KQ_ERR_WRITE_DATA);

@@ -345,6 +345,7 @@ int kq_wopen(const char* name, KQ_DATA* kq) {
     kq->name = nullptr;
     if (std::strcmp(name, "STDOUT") == 0) {
         if (!(kq->name = copy_text("STDOUT"))) return fail(KQ_ERR_ALLOC_NAME);
+        std::fflush(stdout);  // text already printed comes before the picture
         kq->fd = 1;
     } else {
         std::string full = name;
