@@ -142,11 +142,11 @@ int dispose_buffer(std::string_view name) {
 }
 
 ImageBuffer* make_buffer(std::string_view name, int32_t x, int32_t y, int32_t w, int32_t h,
-                         int components) {
+                         int components, bool clear_reused) {
     ImageBuffer* b = find_buffer(name);
     if (b && b->width == w && b->height == h && b->components == components) {
         const uint8_t zero[4] = {0, 0, 0, 0};
-        fill_planes(*b, 15, zero);
+        if (clear_reused) fill_planes(*b, 15, zero);
     } else if (b) {
         free_planes(*b);
         b->width = w;

@@ -84,8 +84,10 @@ void destroy_buffer(std::unique_ptr<ImageBuffer> b);
 int dispose_buffer(std::string_view name);
 // Makes the named buffer exist with this geometry and every plane zero, reusing an
 // existing buffer's record (and its storage when size and components agree).
+// `clear_reused` false leaves reused storage as it was, for callers that overwrite
+// every byte next (new planes are always zero).
 ImageBuffer* make_buffer(std::string_view name, int32_t x, int32_t y, int32_t w, int32_t h,
-                         int components);
+                         int components, bool clear_reused = true);
 // Empties the registry (program start, and tests).
 void clear_registry();
 

@@ -83,35 +83,6 @@ void pack_row(int components, uint8_t* __restrict dst, const uint8_t* const* row
     }
 }
 
-// Makes buffer `name` fit the picture as make_buffer would, keeping an existing
-// record (and its place in the registry). Planes of the same size are reused;
-// `zero_reused` says whether their old contents must be cleared.
-ImageBuffer* fit_buffer(const char* name, int ox, int oy, int w, int h, int components,
-                        bool zero_reused) {
-    ImageBuffer* b = find_buffer(name);
-    if (b && b->width == w && b->height == h && b->components == components) {
-        if (zero_reused) {
-            const uint8_t zero[4] = {0, 0, 0, 0};
-            fill_planes(*b, 15, zero);
-        }
-    } else if (b) {
-        free_planes(*b);
-        b->width = w;
-        b->height = h;
-        b->components = components;
-        alloc_planes(*b);
-    } else {
-        auto fresh = new_buffer(name);
-        fresh->width = w;
-        fresh->height = h;
-        fresh->components = components;
-        alloc_planes(*fresh);
-        b = register_buffer(std::move(fresh));
-    }
-    b->set_geometry(ox, oy, w, h);
-    return b;
-}
-
 void row_pointers(const ImageBuffer& b, int64_t index, uint8_t** rows) {
     for (int p = 0; p < b.components; ++p) rows[p] = b.plane[p] + index * int64_t(b.width);
 }
@@ -145,7 +116,7 @@ int read_picture(const char* pic_name, const char* buff_name) {
     // A frame picture overwrites every row, so reused planes need no clearing first;
     // a field picture's missing rows are cleared as they come.
     const bool frame = kq->field == 'B';
-    ImageBuffer* b = fit_buffer(buff_name, ox, oy, w, h, components, false);
+    ImageBuffer* b = make_buffer(buff_name, ox, oy, w, h, components, false);
     b->kqName = pic_name;
 
     const int per_run = run_lines(kq, kq->line_count);
