@@ -99,7 +99,8 @@ struct XorFormula {
 // partial block on zero-padded copies (taken before anything is written, so
 // aliasing between out and a source does not matter there either).
 template <class Block>
-void run_streams(int64_t n, int planes, const Streams& s, const Block& block) {
+[[gnu::always_inline]] inline void run_streams_body(int64_t n, int planes, const Streams& s,
+                                                    const Block& block) {
     int64_t i = 0;
     for (; i + kBlock <= n; i += kBlock) block(s, i);
     const int64_t rest = n - i;
@@ -118,6 +119,36 @@ void run_streams(int64_t n, int planes, const Streams& s, const Block& block) {
     }
     block(t, 0);
     for (int k = 0; k < planes; ++k) std::memcpy(s.o[k] + i, pad[2][k], len);
+}
+
+// The same loops compiled twice: for the baseline instruction set and for AVX2,
+// chosen once at run time. Both compute the same exact integers.
+template <class Block>
+void run_streams_base(int64_t n, int planes, const Streams& s, const Block& block) {
+    run_streams_body(n, planes, s, block);
+}
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+template <class Block>
+[[gnu::target("avx2")]] void run_streams_avx2(int64_t n, int planes, const Streams& s,
+                                              const Block& block) {
+    run_streams_body(n, planes, s, block);
+}
+bool have_avx2() {
+    static const bool yes = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx2") != 0;
+    }();
+    return yes;
+}
+#endif
+bool g_allow_wide = true;  // composite_allow_wide_vectors
+
+template <class Block>
+void run_streams(int64_t n, int planes, const Streams& s, const Block& block) {
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+    if (g_allow_wide && have_avx2()) return run_streams_avx2(n, planes, s, block);
+#endif
+    run_streams_base(n, planes, s, block);
 }
 
 // A run of columns [x1, x2] of the work region that lies wholly inside or wholly
@@ -190,6 +221,8 @@ void porter_duff(const ImageBuffer& a, const ImageBuffer& b, ImageBuffer& out, u
 }
 
 }  // namespace
+
+void composite_allow_wide_vectors(bool allow) { g_allow_wide = allow; }
 
 const char* composite_name(CompositeOp op) {
     switch (op) {

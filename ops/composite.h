@@ -27,6 +27,11 @@ const char* composite_name(CompositeOp op);
 // over, where it counts as 0. out may be a or b, and a may be b. Returns 1.
 int composite(CompositeOp op, const char* a, const char* b, const char* out);
 
+// The pixel loops exist for the baseline instruction set and, on x86-64 machines
+// that have it, for AVX2 (used by default). false keeps to the baseline loops, so
+// tests can check both; the results are the same either way.
+void composite_allow_wide_vectors(bool allow);
+
 // The exact integer arithmetic the pixel loops use in place of the tables; equal to
 // MulTable and AddTable for every pair of bytes (checked exhaustively by the tests).
 // floor(x·y / 255): the product fits 16 bits, and the compiler turns the division
