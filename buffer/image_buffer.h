@@ -27,6 +27,21 @@ struct Rect {
     int64_t height() const { return empty() ? 0 : y2 - y1 + 1; }
 };
 
+// Owner of a buffer's plane block (see alloc_planes for how it is obtained).
+struct PlaneBlock {
+    uint8_t* data = nullptr;
+    size_t bytes = 0;
+    bool mapped = false;  // true: an anonymous mapping, else the heap
+    PlaneBlock() = default;
+    PlaneBlock(const PlaneBlock&) = delete;
+    PlaneBlock& operator=(const PlaneBlock&) = delete;
+    PlaneBlock(PlaneBlock&& o) noexcept { *this = std::move(o); }
+    PlaneBlock& operator=(PlaneBlock&& o) noexcept;
+    ~PlaneBlock() { reset(); }
+    void reset();
+    uint8_t* get() const { return data; }
+};
+
 struct ImageBuffer {
     std::string name;                     // unique, case-sensitive, at most 511 characters
     std::string kqName;                   // file last read into the buffer, or empty
@@ -37,7 +52,7 @@ struct ImageBuffer {
     std::array<uint8_t*, 4> plane{};      // plane p below components, else null
     std::array<uint8_t, 4> outside{};     // outside[0] is the outside cell
     std::array<int64_t, 4> plane_step{};  // distance from plane p-1 to plane p
-    std::unique_ptr<uint8_t[], void (*)(void*)> storage{nullptr, nullptr};  // all planes
+    PlaneBlock storage;                   // all planes, one after another
 
     int64_t plane_size() const { return int64_t(width) * height; }
     Rect rect() const { return {window.x1, window.y1, window.x2, window.y2}; }
