@@ -1,5 +1,6 @@
 // The script reader: options of the run, the include stack, line reading and
 // cleaning, the main loop, error-context reports and the fatal-exit path.
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -90,11 +91,13 @@ bool read_line(std::string& line) {
         ++src.line_no;
         std::string raw;
         if (!read_chunk(src.stream, raw)) return false;
+        const bool ends_line = raw.back() == '\n';
+        // The line is text: a NUL byte ends it, and what follows it is never seen.
+        raw.resize(std::min(raw.size(), raw.find('\0')));
         src.echo = raw;
 
         // A chunk that continues a line already cut by '#' is comment as a whole.
         const bool tail = src.comment_tail;
-        const bool ends_line = raw.back() == '\n';
         line = tail ? std::string() : raw;
         size_t hash = line.find('#');
         if (hash != std::string::npos) line.resize(hash);

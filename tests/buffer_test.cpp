@@ -156,6 +156,28 @@ TEST_F(BufferStore, ClearColoursAndRegions) {
     EXPECT_EQ(run_line("clear a -out -a 1"), 1);  // outside with no region: nothing
     EXPECT_EQ(sample("a", 3, 0, 19), 51);
 
+    // Odd regions in outside mode go through the four bands as they are: a region
+    // hanging over the corner spares only its part in the window; a negative width
+    // makes the left and right bands overlap, so every pixel is written.
+    ASSERT_EQ(run_line("create o -c 1 -s 0 0 20 20"), 1);
+    auto count = [](int v) {
+        int n = 0;
+        for (int y = 0; y < 20; ++y)
+            for (int x = 0; x < 20; ++x) n += sample("o", 0, x, y) == v;
+        return n;
+    };
+    EXPECT_EQ(run_line("clear o -R 3 -out -s -5 -5 10 10"), 1);
+    EXPECT_EQ(count(3), 400 - 25);
+    EXPECT_EQ(sample("o", 0, 4, 4) * 100 + sample("o", 0, 5, 4) * 10 + sample("o", 0, 4, 5), 33);
+    EXPECT_EQ(run_line("clear o -R 8 -out -s 10 10 -3 5"), 1);
+    EXPECT_EQ(count(8), 400);
+    EXPECT_EQ(run_line("clear o -R 9 -s 10 10 -3 5"), 1);  // inside an empty region: nothing
+    EXPECT_EQ(run_line("clear o -R 9 -out -w 25 30 -5 -1"), 1);  // region covers the window
+    EXPECT_EQ(count(8), 400);
+    EXPECT_EQ(run_line("clear o -R 4 -w 3 2 1 0"), 1);  // corners in any order
+    EXPECT_EQ(count(4), 9);
+    EXPECT_EQ(sample("o", 0, 1, 0) + sample("o", 0, 3, 2), 8);
+
     ASSERT_EQ(run_line("create c3 -c 3 -s 0 0 2 2"), 1);
     EXPECT_EQ(run_line("clear c3 -a 1"), 1);  // no alpha plane: nothing, success
     EXPECT_EQ(run_line("clear nosuch"), 0);

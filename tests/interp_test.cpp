@@ -133,6 +133,16 @@ TEST(ScriptReader, LongLinesAreReadInChunks) {
     r = run_kqc("!" + std::string(1022, 'x'));
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "ERROR : Too long command line\nbang operation faild\n" + kFatal);
+
+    // A NUL byte ends the line: what follows is never seen, so such a full line
+    // with a '!' after the NUL is harmless, and "\0 x" is a blank line (no lap time).
+    const std::string nul(1, '\0');
+    r = run_kqc(" " + nul + std::string(1021, '!') + nul + " x\ndispose a" + nul + "b\n",
+                {"-s", "-t"});
+    EXPECT_EQ(r.status, 0);
+    const std::string report = "WARNING : Can't find buff (name=a)\n" + exec_error(3, "dispose a");
+    ASSERT_EQ(r.err.rfind(report + "LAPTIME : ", 0), 0u);
+    EXPECT_EQ(r.err.find("LAPTIME"), r.err.rfind("LAPTIME"));
 }
 
 TEST(ScriptReader, WordLimit) {
@@ -165,6 +175,13 @@ TEST(Include, ContextLineNumbersAndQuit) {
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "\aERROR : Can't open input file nothere.kqc\nERROR : file = t.kqc, lineNo. = 2\n"
                      "      : com = \"inc nothere.kqc\"\n" + kFatal);
+
+    // An included "STDIN" prompts (the top level is a file) and counts its own lines.
+    r = run_kqc_in(dir, "include STDIN\ndispose q\n", {}, "\ndispose x\n");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "(kqc) (kqc) WARNING : Can't find buff (name=x)\n\aERROR : Command line "
+                     "execution error\nERROR : standard-in , lineNo. = 2\n      : com = \"dispose x\"\n"
+                     "(kqc) WARNING : Can't find buff (name=q)\n" + exec_error(2, "dispose q"));
 
     r = run_kqc_in(dir, "include\n");
     EXPECT_EQ(r.err, "ERROR : Invalid argment count\nUsage : include SCRIPTNAME\n" +
