@@ -107,10 +107,12 @@ bool derived_fits(const Derived& d) {
     return fits(d.line_count) && fits(d.line_bytes) && fits(d.data_bytes);
 }
 
+// Only a writer can set a size of zero or below; such a picture holds no pixel data,
+// and a byte count that its field cannot hold (from a negative size) is stored as 0.
 void store_derived(KQ_DATA* kq, const Derived& d) {
     kq->line_count = static_cast<int32_t>(d.line_count);
     kq->line_bytes = static_cast<int32_t>(d.line_bytes);
-    kq->data_bytes = static_cast<int32_t>(d.data_bytes);
+    kq->data_bytes = derived_fits(d) ? static_cast<int32_t>(d.data_bytes) : 0;
 }
 
 // Scanline byte counts as transferred: a negative size (only a writer can set one)
@@ -252,7 +254,9 @@ int kq_set_format(KQ_DATA* kq, int size_x, int size_y, int bitlen, int field, in
         worst.line_count += 1;
         worst.data_bytes = worst.line_bytes * worst.line_count;
     }
-    if (!derived_fits(d) || !derived_fits(worst)) return fail(KQ_ERR_SET_SIZE);
+    // Sizes of zero or below pass on their range alone: they describe no pixels.
+    if (size_x > 0 && size_y > 0 && (!derived_fits(d) || !derived_fits(worst)))
+        return fail(KQ_ERR_SET_SIZE);
     kq->size_x = size_x;
     kq->size_y = size_y;
     kq->bitlen = static_cast<uint32_t>(bitlen);

@@ -190,6 +190,11 @@ TEST(LibkqFormat, SettersCheckRangesInOrder) {
     // Zero and negative sizes pass: only the range is tested.
     EXPECT_TRUE(kq_set_format(h.kq, 0, -5, 8, 'B', 1));
     EXPECT_EQ(kq_errno, 0);
+    // Also at the ends of the range, where the byte count would not fit its field.
+    EXPECT_TRUE(kq_set_format(h.kq, -999999, -999999, 80, 'B', 0x0E));
+    EXPECT_EQ(h->data_bytes, 0);
+    EXPECT_TRUE(kq_set_format(h.kq, 9999999, -999999, 80, 'E', 0x0E));
+    ASSERT_TRUE(kq_set_format(h.kq, 0, -5, 8, 'B', 1));  // the size read back below
 
     EXPECT_FALSE(kq_set_aspect(h.kq, 0, 1));
     EXPECT_EQ(kq_errno, KQ_ERR_SET_ASPECT);
