@@ -224,6 +224,31 @@ TEST_F(Blur, HandComputedCasesAndSizeLimits) {
     EXPECT_EQ(box_blur("row", "rowo", 2, 0, 15), 1);  // t = 0 has no height limit
 }
 
+// A refused plane fails the worker after the planes before it are written: here
+// red is copied, green is refused, and blue and alpha keep their old values.
+TEST_F(Blur, ARefusedPlaneLeavesEarlierPlanesWritten) {
+    std::mt19937 rng(8);
+    ImageBuffer* in = random_buffer("in", 0, 0, 5, 10, 4, rng);
+    ImageBuffer* out = random_buffer("out", 0, 0, 5, 10, 4, rng);
+    auto blue = plane_copy(*out, 2), alpha = plane_copy(*out, 3), green = plane_copy(*out, 1);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(box_blur("in", "out", 2, 0, 2), 0);
+    EXPECT_EQ(plane_copy(*out, 0), plane_copy(*in, 0));
+    EXPECT_EQ(plane_copy(*out, 1), green);
+    EXPECT_EQ(plane_copy(*out, 2), blue);
+    EXPECT_EQ(plane_copy(*out, 3), alpha);
+    // The silhouette blur tests the size before it writes anything.
+    auto red = plane_copy(*out, 0);
+    EXPECT_EQ(silhouette_blur("in", "out", 1, 5, 15), 0);
+    EXPECT_EQ(plane_copy(*out, 0), red);
+    EXPECT_EQ(plane_copy(*out, 3), alpha);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "WARNING : Sorry, blur X size too big\n"
+              "          Could you change blur X size plaese.\n"
+              "WARNING : Sorry, blur Y size too big\n"
+              "          Could you change blur Y size please.\n");
+}
+
 TEST_F(Blur, PlaneMasksCopyTheOtherPlanes) {
     std::mt19937 rng(5);
     ImageBuffer* in = random_buffer("in", 0, 0, 12, 9, 4, rng);
@@ -409,7 +434,11 @@ TEST(BlurCommands, MessagesAndUsage) {
         "blur a b c\n"
         "blur -z 1\n"
         "sblur -a a b\n"
-        "blur -x 3 -z 2 2 -rgb a b\n");
+        "blur -x 3 -z 2 2 -rgb a b\n"
+        // Words are checked left to right: the first fault met is the one reported.
+        "blur a b c -z -1 0\n"
+        "blur -z -1 0 a b c\n"
+        "blur a b c -x\n");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "\tblur\t-> blur effect\n"
                      "\tsblur\t-> silhoetteBlur effect\n" +
@@ -425,7 +454,12 @@ TEST(BlurCommands, MessagesAndUsage) {
                          blur_usage + exec_error(10, "blur a b c") +
                          "ERROR : -z need 2 argment(s)\n" + blur_usage +
                          exec_error(11, "blur -z 1") + "ERROR : Invalid argment\n" +
-                         sblur_usage + exec_error(12, "sblur -a a b"));
+                         sblur_usage + exec_error(12, "sblur -a a b") +
+                         "ERROR : Invalid argment\n" + blur_usage +
+                         exec_error(14, "blur a b c -z -1 0") +
+                         "ERROR : negative -z value\n" + blur_usage +
+                         exec_error(15, "blur -z -1 0 a b c") + "ERROR : Invalid argment\n" +
+                         blur_usage + exec_error(16, "blur a b c -x"));
 }
 
 }  // namespace
