@@ -198,19 +198,19 @@ Rect ordered_region(int64_t ax, int64_t ay, int64_t bx, int64_t by) {
 
 // ---- workers ---------------------------------------------------------------------
 
-int copy_region(const char* from, const char* to, const CopySpec& spec) {
+int copy_region(const char* from, const char* to, const CopyRequest& req) {
     ImageBuffer *src = nullptr, *dst = nullptr;
     if (!find_buffers2(from, to, src, dst)) return 0;
 
     Rect r = src->rect();
-    if (!spec.whole_window) r = {spec.ox, spec.oy, spec.ox + spec.w - 1, spec.oy + spec.h - 1};
+    if (!req.whole_window) r = {req.ox, req.oy, req.ox + req.w - 1, req.oy + req.h - 1};
     r = intersect(r, src->rect());
     if (r.empty()) return 1;
 
     int mask = 15;
-    if (spec.key) {
+    if (req.key) {
         mask = 0;
-        for (const char* k = spec.key; *k; ++k) {
+        for (const char* k = req.key; *k; ++k) {
             if (*k == 'r') mask |= 1;
             if (*k == 'g') mask |= 2;
             if (*k == 'b') mask |= 4;
@@ -220,8 +220,8 @@ int copy_region(const char* from, const char* to, const CopySpec& spec) {
 
     // The target rectangle: r's size, lower-left at the anchored corner.
     int64_t lx = r.x1, ly = r.y1;
-    if (spec.anchor != Anchor::same)
-        anchored_corner(spec.anchor, spec.x, spec.y, r.width(), r.height(), lx, ly);
+    if (req.anchor != Anchor::same)
+        anchored_corner(req.anchor, req.x, req.y, r.width(), r.height(), lx, ly);
     int64_t dx = lx - r.x1, dy = ly - r.y1;  // target minus source coordinates
     Rect t = intersect({lx, ly, lx + r.width() - 1, ly + r.height() - 1}, dst->rect());
     if (t.empty()) return 1;
@@ -558,7 +558,7 @@ int cmd_field(int argc, char** argv) {
 
 int cmd_copy(int argc, char** argv) {
     if (answer_help(argc, argv, copy_help)) return 1;
-    CopySpec spec;
+    CopyRequest req;
     const char* names[2] = {nullptr, nullptr};
     int count = 0;
     for (int i = 1; i < argc; ++i) {
@@ -566,43 +566,43 @@ int cmd_copy(int argc, char** argv) {
         Anchor a = anchor_word(w);
         if (same_word(w, "-s")) {
             if (!need_args(argc, argv, i, 4, copy_help)) return 0;
-            spec.whole_window = false;
-            spec.ox = to_int(argv[i + 1]);
-            spec.oy = to_int(argv[i + 2]);
-            spec.w = to_int(argv[i + 3]);
-            spec.h = to_int(argv[i + 4]);
+            req.whole_window = false;
+            req.ox = to_int(argv[i + 1]);
+            req.oy = to_int(argv[i + 2]);
+            req.w = to_int(argv[i + 3]);
+            req.h = to_int(argv[i + 4]);
             i += 4;
         } else if (same_word(w, "-w")) {
             if (!need_args(argc, argv, i, 4, copy_help)) return 0;
             Rect r = region_words(argv, i, false);  // corners in any order
-            spec.whole_window = false;
-            spec.ox = r.x1;
-            spec.oy = r.y1;
-            spec.w = r.width();
-            spec.h = r.height();
+            req.whole_window = false;
+            req.ox = r.x1;
+            req.oy = r.y1;
+            req.w = r.width();
+            req.h = r.height();
             i += 4;
         } else if (same_word(w, "-f")) {
-            spec.whole_window = true;
+            req.whole_window = true;
         } else if (same_word(w, "-p")) {
             if (!need_args(argc, argv, i, 1, copy_help)) return 0;
-            spec.key = argv[++i];
+            req.key = argv[++i];
         } else if (same_word(w, "-pf")) {
-            spec.key = nullptr;
+            req.key = nullptr;
         } else if (a != Anchor::same) {
             if (!need_args(argc, argv, i, 2, copy_help)) return 0;
-            spec.anchor = a;
-            spec.x = to_int(argv[i + 1]);
-            spec.y = to_int(argv[i + 2]);
+            req.anchor = a;
+            req.x = to_int(argv[i + 1]);
+            req.y = to_int(argv[i + 2]);
             i += 2;
         } else if (same_word(w, "-n")) {
-            spec.anchor = Anchor::same;
+            req.anchor = Anchor::same;
         } else {
             if (count == 2) return command_error("Invalid argment", argv[0], copy_help);
             names[count++] = w;
         }
     }
     if (count != 2) return command_error("You must define buffer name", argv[0], copy_help);
-    return copy_region(names[0], names[1], spec);
+    return copy_region(names[0], names[1], req);
 }
 
 int cmd_move(int argc, char** argv) {

@@ -21,7 +21,7 @@ enum class Anchor {
 
 // How copy_region picks, selects and places the source pixels. The default copies
 // the source's whole window, every plane, to the same coordinates.
-struct CopySpec {
+struct CopyRequest {
     bool whole_window = true;              // source rectangle: the source's window,
     int64_t ox = 0, oy = 0, w = 0, h = 0;  // or lower-left (ox, oy) and size w × h
     const char* key = nullptr;             // planes named by r g b a; null = all planes
@@ -37,7 +37,7 @@ struct CopySpec {
 // live source, so a copy within one buffer sees pixels it has already written.
 // Returns 0 (after "Can't find buff") when a buffer is missing, else 1, also when
 // nothing was copied.
-int copy_region(const char* from, const char* to, const CopySpec& spec = {});
+int copy_region(const char* from, const char* to, const CopyRequest& req = {});
 
 // Routes planes of `from` into `to`: position j of the key names the source plane
 // destination plane j receives (r/R 0, g/G 1, b/B 2, a/A/o/O 3; '.' leaves plane j

@@ -116,14 +116,14 @@ void plain_shift(ImageBuffer& in, ImageBuffer& out, int64_t dx, int64_t dy, cons
 }
 
 // The rectangle copy, pixel by pixel, in the same order.
-void plain_copy(ImageBuffer& s, ImageBuffer& d, const CopySpec& spec) {
-    Rect r = spec.whole_window
+void plain_copy(ImageBuffer& s, ImageBuffer& d, const CopyRequest& req) {
+    Rect r = req.whole_window
                  ? s.rect()
-                 : Rect{spec.ox, spec.oy, spec.ox + spec.w - 1, spec.oy + spec.h - 1};
+                 : Rect{req.ox, req.oy, req.ox + req.w - 1, req.oy + req.h - 1};
     r = intersect(r, s.rect());
     if (r.empty()) return;
-    int64_t w = r.width(), h = r.height(), lx = r.x1, ly = r.y1, x = spec.x, y = spec.y;
-    switch (spec.anchor) {
+    int64_t w = r.width(), h = r.height(), lx = r.x1, ly = r.y1, x = req.x, y = req.y;
+    switch (req.anchor) {
     case Anchor::lb: lx = x, ly = y; break;
     case Anchor::lt: lx = x, ly = y - h + 1; break;
     case Anchor::rb: lx = x - w + 1, ly = y; break;
@@ -133,9 +133,9 @@ void plain_copy(ImageBuffer& s, ImageBuffer& d, const CopySpec& spec) {
     }
     Rect t = intersect({lx, ly, lx + w - 1, ly + h - 1}, d.rect());
     int mask = 15;
-    if (spec.key) {
+    if (req.key) {
         mask = 0;
-        for (const char* k = spec.key; *k; ++k)
+        for (const char* k = req.key; *k; ++k)
             mask |= *k == 'r' ? 1 : *k == 'g' ? 2 : *k == 'b' ? 4 : *k == 'a' ? 8 : 0;
     }
     for (int64_t ty = t.y2; ty >= t.y1; --ty)
@@ -182,20 +182,20 @@ TEST_F(Rearrange, CopyRegionMatchesThePixelOrder) {
         ImageBuffer* d = same ? s : random_buffer("d", rng, rng() % 2 ? 4 : 1);
         ImageBuffer* s2 = twin(*s, "s2");
         ImageBuffer* d2 = same ? s2 : twin(*d, "d2");
-        CopySpec spec;
+        CopyRequest req;
         if (rng() % 2) {
-            spec.whole_window = false;
-            spec.ox = int(rng() % 13) - 6;
-            spec.oy = int(rng() % 13) - 6;
-            spec.w = int(rng() % 10) - 1;
-            spec.h = int(rng() % 10) - 1;
+            req.whole_window = false;
+            req.ox = int(rng() % 13) - 6;
+            req.oy = int(rng() % 13) - 6;
+            req.w = int(rng() % 10) - 1;
+            req.h = int(rng() % 10) - 1;
         }
-        if (rng() % 2) spec.key = keys[rng() % 5];
-        spec.anchor = Anchor(rng() % 6);
-        spec.x = int(rng() % 15) - 7;
-        spec.y = int(rng() % 15) - 7;
-        ASSERT_EQ(copy_region("s", same ? "s" : "d", spec), 1);
-        plain_copy(*s2, *d2, spec);
+        if (rng() % 2) req.key = keys[rng() % 5];
+        req.anchor = Anchor(rng() % 6);
+        req.x = int(rng() % 15) - 7;
+        req.y = int(rng() % 15) - 7;
+        ASSERT_EQ(copy_region("s", same ? "s" : "d", req), 1);
+        plain_copy(*s2, *d2, req);
         ASSERT_EQ(planes_of(*find_buffer(same ? "s" : "d")), planes_of(*d2)) << trial;
         clear_registry();
     }
