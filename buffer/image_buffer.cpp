@@ -37,7 +37,7 @@ void ImageBuffer::set_geometry(int32_t ox, int32_t oy, int32_t w, int32_t h) {
     width = w;
     height = h;
     // Computed wide; a window that would leave the 32-bit range wraps and so reads
-    // as empty rather than overflowing.
+    // as empty rather than overflowing (rect() keeps a size of 0 empty as well).
     window = {ox, oy, static_cast<int32_t>(int64_t(ox) + w - 1),
               static_cast<int32_t>(int64_t(oy) + h - 1)};
 }
@@ -278,17 +278,19 @@ int same_geometry3(const ImageBuffer& a, const ImageBuffer& b, const ImageBuffer
 }
 
 void clip_window(Rect& r, const ImageBuffer& b) {
-    r.x1 = std::max<int64_t>(r.x1, b.window.x1);
-    r.y1 = std::max<int64_t>(r.y1, b.window.y1);
-    r.x2 = std::min<int64_t>(r.x2, b.window.x2);
-    r.y2 = std::min<int64_t>(r.y2, b.window.y2);
+    const Rect w = b.rect();
+    r.x1 = std::max(r.x1, w.x1);
+    r.y1 = std::max(r.y1, w.y1);
+    r.x2 = std::min(r.x2, w.x2);
+    r.y2 = std::min(r.y2, w.y2);
 }
 
 void extend_window(Rect& r, const ImageBuffer& b) {
-    r.x1 = std::min<int64_t>(r.x1, b.window.x1);
-    r.y1 = std::min<int64_t>(r.y1, b.window.y1);
-    r.x2 = std::max<int64_t>(r.x2, b.window.x2);
-    r.y2 = std::max<int64_t>(r.y2, b.window.y2);
+    const Rect w = b.rect();
+    r.x1 = std::min(r.x1, w.x1);
+    r.y1 = std::min(r.y1, w.y1);
+    r.x2 = std::max(r.x2, w.x2);
+    r.y2 = std::max(r.y2, w.y2);
 }
 
 Rect composite_window(const ImageBuffer& a, const ImageBuffer& b, const ImageBuffer& c) {

@@ -55,9 +55,16 @@ struct ImageBuffer {
     PlaneBlock storage;                   // all planes, one after another
 
     int64_t plane_size() const { return int64_t(width) * height; }
-    Rect rect() const { return {window.x1, window.y1, window.x2, window.y2}; }
+    // The window as the pixels cover it. A side of size 0 ends one before it starts;
+    // the 32-bit end field cannot say so at origin -2147483648, where it wraps to
+    // 2147483647, so window tests go through here rather than the fields.
+    Rect rect() const {
+        return {window.x1, window.y1, width > 0 ? window.x2 : int64_t(window.x1) - 1,
+                height > 0 ? window.y2 : int64_t(window.y1) - 1};
+    }
     bool contains(int64_t px, int64_t py) const {
-        return px >= window.x1 && px <= window.x2 && py >= window.y1 && py <= window.y2;
+        const Rect r = rect();
+        return px >= r.x1 && px <= r.x2 && py >= r.y1 && py <= r.y2;
     }
     // Start of row py of plane p; py must lie inside the window.
     uint8_t* row(int p, int64_t py) const { return plane[p] + (window.y2 - py) * int64_t(width); }

@@ -35,7 +35,7 @@ struct Run {
 // row, the others read the row of their own coordinate.
 class ColumnMap {
 public:
-    explicit ColumnMap(const ImageBuffer& in) : lo_(in.window.x1), hi_(in.window.x2) {}
+    explicit ColumnMap(const ImageBuffer& in) : lo_(in.rect().x1), hi_(in.rect().x2) {}
 
     // Output columns [dst, dst + len) read input picture columns sx, sx + dir, ...;
     // the parts that fall outside the input's window read its outside cell.
@@ -135,7 +135,8 @@ void replay_row(const ColumnMap& map, const uint8_t* area_row, const uint8_t* ow
 
 // Row py of plane p of b, or null when py lies outside b's window.
 const uint8_t* row_or_null(const ImageBuffer& b, int p, int64_t py) {
-    if (py < b.window.y1 || py > b.window.y2 || b.width <= 0) return nullptr;
+    const Rect w = b.rect();
+    if (py < w.y1 || py > w.y2 || w.empty()) return nullptr;
     return b.row(p, py);
 }
 

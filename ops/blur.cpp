@@ -378,13 +378,13 @@ void component_lines(const ImageBuffer& in, const ImageBuffer& out) {
 
 // The box must leave room inside the window: width >= 2s + 2, and for t > 0
 // height >= 2t + 2.
-bool box_fits(const Window& w, int64_t s, int64_t t) {
-    if (t > 0 && int64_t(w.y1) + t >= int64_t(w.y2) - t) {
+bool box_fits(const Rect& w, int64_t s, int64_t t) {
+    if (t > 0 && w.y1 + t >= w.y2 - t) {
         std::fputs("WARNING : Sorry, blur Y size too big\n", stderr);
         std::fputs("          Could you change blur Y size please.\n", stderr);
         return false;
     }
-    if (int64_t(w.x1) + s >= int64_t(w.x2) - s) {
+    if (w.x1 + s >= w.x2 - s) {
         std::fputs("WARNING : Sorry, blur X size too big\n", stderr);
         std::fputs("          Could you change blur X size plaese.\n", stderr);
         return false;
@@ -463,7 +463,7 @@ int box_blur_planes(const ImageBuffer& in, ImageBuffer& out, int64_t s, int64_t 
             if (!rows.allocate(w, std::min(s, w)) || !src.take(in, &in == &out)) return 0;
             ready = true;
         }
-        if (!box_fits(out.window, s, t)) return 0;
+        if (!box_fits(out.rect(), s, t)) return 0;
         PlaneSink sink{out.plane[p], w};
         plane_means(src.plane[p], w, h, s, t, rows, sink);
     }
@@ -476,7 +476,7 @@ int silhouette_planes(const ImageBuffer& in, ImageBuffer& out, int64_t s, int64_
     BlurRows<K> rows;
     SourcePlanes src;
     if (!rows.allocate(w, std::min(s, w)) || !src.take(in, &in == &out)) return 0;
-    if (!box_fits(out.window, s, t)) return 0;
+    if (!box_fits(out.rect(), s, t)) return 0;
     PlaneSink alpha{out.plane[3], w};
     plane_means(src.plane[3], w, h, s, t, rows, alpha);
     for (int p = 0; p < 3; ++p) {

@@ -160,8 +160,9 @@ struct Span {
 
 // Cuts the columns of r where either source window starts or ends.
 std::vector<Span> column_spans(const Rect& r, const ImageBuffer& a, const ImageBuffer& b) {
-    const int64_t a1 = std::max<int64_t>(a.window.x1, r.x1), a2 = std::min<int64_t>(a.window.x2, r.x2);
-    const int64_t b1 = std::max<int64_t>(b.window.x1, r.x1), b2 = std::min<int64_t>(b.window.x2, r.x2);
+    const Rect wa = a.rect(), wb = b.rect();
+    const int64_t a1 = std::max(wa.x1, r.x1), a2 = std::min(wa.x2, r.x2);
+    const int64_t b1 = std::max(wb.x1, r.x1), b2 = std::min(wb.x2, r.x2);
     std::vector<int64_t> cuts{r.x1, r.x2 + 1};
     if (a1 <= a2) cuts.insert(cuts.end(), {a1, a2 + 1});
     if (b1 <= b2) cuts.insert(cuts.end(), {b1, b2 + 1});
@@ -198,9 +199,10 @@ void composite_buffers(const ImageBuffer& a, const ImageBuffer& b, ImageBuffer& 
     const std::vector<uint8_t> row_a(static_cast<size_t>(r.width()), fill_a);
     const std::vector<uint8_t> row_b(static_cast<size_t>(r.width()), fill_b);
     const std::vector<Span> spans = column_spans(r, a, b);
+    const Rect wa = a.rect(), wb = b.rect();
     for (int64_t y = r.y2; y >= r.y1; --y) {
-        const bool row_in_a = y >= a.window.y1 && y <= a.window.y2;
-        const bool row_in_b = y >= b.window.y1 && y <= b.window.y2;
+        const bool row_in_a = y >= wa.y1 && y <= wa.y2;
+        const bool row_in_b = y >= wb.y1 && y <= wb.y2;
         for (const Span& sp : spans) {
             const bool use_a = row_in_a && sp.in_a, use_b = row_in_b && sp.in_b;
             Streams s{};

@@ -223,4 +223,21 @@ TEST(BufferCommands, InfoBlistAndFatalSizes) {
     EXPECT_NE(r.err.find("   window : 0 0 .. -1 4\n"), std::string::npos);
 }
 
+// At origin -2147483648 a side of size 0 has a 32-bit window end that wraps to
+// 2147483647; the buffer must still cover no pixel in any command.
+TEST(BufferCommands, ZeroSizeAtTheLowestOriginCoversNothing) {
+    auto r = run_kqc(
+        "create h -s 0 -2147483648 6 0\ncreate o -s 0 0 4 4\nplus o h o\nplus h o h\n"
+        "copy h h -s 0 0 3 3 -lt 1 1\ncopy o h\nshift 1 1 o h\n"
+        "create z -s -2147483648 0 0 4\ncreate z2 -d z\nblur z z2 -z 5 0\ninfo h\n");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err,
+              "WARNING : Sorry, blur X size too big\n"
+              "          Could you change blur X size plaese.\n" +
+                  exec_error(10, "blur z z2 -z 5 0") +
+                  "==== buffer information ===\n     name : h\n   kqName : \n"
+                  "   origin : 0 -2147483648\n     size : 6 0\n"
+                  "   window : 0 -2147483648 .. 5 2147483647\nconponent : 4\n");
+}
+
 }  // namespace
