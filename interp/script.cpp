@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include "build_info.h"
 #include "buffer/image_buffer.h"
 #include "interp/dispatch.h"
@@ -48,6 +50,12 @@ void open_script(const char* name) {
     } else {
         src.name = name;
         src.stream = std::fopen(name, "r");
+        // A folder opens on some systems but holds no lines: it is no script.
+        struct stat st;
+        if (src.stream && fstat(fileno(src.stream), &st) == 0 && S_ISDIR(st.st_mode)) {
+            std::fclose(src.stream);
+            src.stream = nullptr;
+        }
     }
     if (!src.stream) {
         beep();

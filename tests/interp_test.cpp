@@ -62,6 +62,10 @@ TEST(CommandLine, FatalArgumentErrors) {
     r = run_kqc_in(dir, "", {"missing.kqc"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "\aERROR : Can't open input file missing.kqc\n" + kFatal);
+    std::filesystem::create_directory(dir / "folder");
+    r = run_kqc_in(dir, "", {"folder"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "\aERROR : Can't open input file folder\n" + kFatal);
 }
 
 TEST(CommandLine, OptionDumpAndRepeatedOptions) {
