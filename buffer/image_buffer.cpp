@@ -10,8 +10,6 @@
 #include <utility>
 #include <new>
 
-#include <sys/mman.h>
-
 #include "interp/interp.h"
 
 namespace {
@@ -51,57 +49,13 @@ void store_pixel(ImageBuffer& b, int64_t px, int64_t py, int p, int value) {
     pixel_address(b, p, px, py) = static_cast<uint8_t>(value & 0xff);
 }
 
-PlaneBlock& PlaneBlock::operator=(PlaneBlock&& o) noexcept {
-    if (this != &o) {
-        reset();
-        data = std::exchange(o.data, nullptr);
-        bytes = std::exchange(o.bytes, 0);
-        mapped = o.mapped;
-    }
-    return *this;
-}
-
-void PlaneBlock::reset() {
-    if (data) {
-        if (mapped)
-            munmap(data, bytes);
-        else
-            std::free(data);
-    }
-    data = nullptr;
-    bytes = 0;
-}
-
 namespace {
 
-constexpr size_t kHugePage = size_t(2) << 20;
-
-// A zeroed block. Large blocks are anonymous mappings that ask for huge pages: a
-// fresh 64 MiB plane set then costs a few dozen page faults on its first write
-// instead of sixteen thousand.
+// A zeroed block; large ones come as untouched zero pages. (Huge pages were tried:
+// faster when runs follow each other closely, but on a virtual machine that returns
+// idle memory to its host every cold run paid 0.3 s or more to fault them back.)
 PlaneBlock allocate_zeroed(size_t bytes) {
-    PlaneBlock block;
-#if defined(MADV_HUGEPAGE)
-    if (bytes >= 2 * kHugePage) {
-        // Map one huge page more than needed so the block can start on a boundary.
-        const size_t span = bytes + kHugePage;
-        void* raw = mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (raw == MAP_FAILED) return block;
-        const uintptr_t start = reinterpret_cast<uintptr_t>(raw);
-        const uintptr_t aligned = (start + kHugePage - 1) & ~(kHugePage - 1);
-        if (aligned > start) munmap(raw, aligned - start);
-        const size_t tail = span - (aligned - start) - bytes;
-        if (tail) munmap(reinterpret_cast<void*>(aligned + bytes), tail);
-        block.data = reinterpret_cast<uint8_t*>(aligned);
-        block.bytes = bytes;
-        block.mapped = true;
-        madvise(block.data, bytes, MADV_HUGEPAGE);
-        return block;
-    }
-#endif
-    block.data = static_cast<uint8_t*>(std::calloc(std::max<size_t>(bytes, 1), 1));
-    block.bytes = bytes;
-    return block;
+    return PlaneBlock(static_cast<uint8_t*>(std::calloc(std::max<size_t>(bytes, 1), 1)));
 }
 
 }  // namespace

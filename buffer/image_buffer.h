@@ -10,6 +10,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -27,20 +28,11 @@ struct Rect {
     int64_t height() const { return empty() ? 0 : y2 - y1 + 1; }
 };
 
-// Owner of a buffer's plane block (see alloc_planes for how it is obtained).
-struct PlaneBlock {
-    uint8_t* data = nullptr;
-    size_t bytes = 0;
-    bool mapped = false;  // true: an anonymous mapping, else the heap
-    PlaneBlock() = default;
-    PlaneBlock(const PlaneBlock&) = delete;
-    PlaneBlock& operator=(const PlaneBlock&) = delete;
-    PlaneBlock(PlaneBlock&& o) noexcept { *this = std::move(o); }
-    PlaneBlock& operator=(PlaneBlock&& o) noexcept;
-    ~PlaneBlock() { reset(); }
-    void reset();
-    uint8_t* get() const { return data; }
+// Owner of a buffer's plane block (from calloc).
+struct FreeBlock {
+    void operator()(uint8_t* p) const { std::free(p); }
 };
+using PlaneBlock = std::unique_ptr<uint8_t[], FreeBlock>;
 
 struct ImageBuffer {
     std::string name;                     // unique, case-sensitive, at most 511 characters

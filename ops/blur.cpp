@@ -197,29 +197,34 @@ __attribute__((target("avx2"))) inline __m256i prefix_block_u32(__m256i a, __m25
     return _mm256_add_epi32(carry, last_u32x8(b));
 }
 
-__attribute__((target("avx2"))) inline uint32_t prefix_sums_avx2(const uint32_t* c, uint32_t* p,
-                                                                  int64_t w) {
+// Eight columns widened to 32-bit lanes.
+__attribute__((target("avx2"))) inline __m256i load_u32x8(const uint32_t* c) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(c));
+}
+
+__attribute__((target("avx2"))) inline __m256i load_u32x8(const uint16_t* c) {
+    return _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(c)));
+}
+
+// 32-bit prefix sums of 16- or 32-bit column sums, 16 columns per step.
+template <class Col>
+__attribute__((target("avx2"))) inline uint32_t prefix_u32_avx2(const Col* c, uint32_t* p,
+                                                                 int64_t w) {
     __m256i carry = _mm256_setzero_si256();
     int64_t x = 0;
-    for (; x + 16 <= w; x += 16) {
-        __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(c + x));
-        __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(c + x + 8));
-        carry = prefix_block_u32(a, b, carry, p + x);
-    }
+    for (; x + 16 <= w; x += 16)
+        carry = prefix_block_u32(load_u32x8(c + x), load_u32x8(c + x + 8), carry, p + x);
     return prefix_from(c + x, p + x, w - x, uint32_t(_mm256_cvtsi256_si32(carry)));
+}
+
+__attribute__((target("avx2"))) inline uint32_t prefix_sums_avx2(const uint32_t* c, uint32_t* p,
+                                                                  int64_t w) {
+    return prefix_u32_avx2(c, p, w);
 }
 
 __attribute__((target("avx2"))) inline uint32_t prefix_sums_avx2(const uint16_t* c, uint32_t* p,
                                                                   int64_t w) {
-    __m256i carry = _mm256_setzero_si256();
-    int64_t x = 0;
-    for (; x + 16 <= w; x += 16) {
-        __m256i a = _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(c + x)));
-        __m256i b =
-            _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(c + x + 8)));
-        carry = prefix_block_u32(a, b, carry, p + x);
-    }
-    return prefix_from(c + x, p + x, w - x, uint32_t(_mm256_cvtsi256_si32(carry)));
+    return prefix_u32_avx2(c, p, w);
 }
 
 __attribute__((target("avx2"))) inline uint16_t prefix_sums_avx2(const uint16_t* c, uint16_t* p,
