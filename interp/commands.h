@@ -16,7 +16,7 @@ int cmd_bzoom(int argc, char** argv);
 int cmd_clear(int argc, char** argv);        // buffer/buffer_commands.cpp
 int cmd_copy(int argc, char** argv);         // buffer/rearrange.cpp
 int cmd_create(int argc, char** argv);       // buffer/buffer_commands.cpp
-int cmd_d1tontsc(int argc, char** argv);
+int cmd_d1tontsc(int argc, char** argv);      // ops/video.cpp
 int cmd_darkness(int argc, char** argv);
 int cmd_diff(int argc, char** argv);
 int cmd_dispose(int argc, char** argv);      // buffer/buffer_commands.cpp
@@ -26,13 +26,13 @@ int cmd_field(int argc, char** argv);        // buffer/rearrange.cpp
 int cmd_filter3(int argc, char** argv);
 int cmd_glow(int argc, char** argv);
 int cmd_gauss(int argc, char** argv);
-int cmd_hdtontsc(int argc, char** argv);
+int cmd_hdtontsc(int argc, char** argv);      // ops/video.cpp
 int cmd_in(int argc, char** argv);           // ops/composite.cpp
 int cmd_info(int argc, char** argv);         // buffer/buffer_commands.cpp
 int cmd_mono(int argc, char** argv);
 int cmd_move(int argc, char** argv);         // buffer/rearrange.cpp
 int cmd_nega(int argc, char** argv);
-int cmd_ntsctod1(int argc, char** argv);
+int cmd_ntsctod1(int argc, char** argv);      // ops/video.cpp
 int cmd_opaque(int argc, char** argv);
 int cmd_out(int argc, char** argv);          // ops/composite.cpp
 int cmd_over(int argc, char** argv);         // ops/composite.cpp
