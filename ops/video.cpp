@@ -185,10 +185,9 @@ __attribute__((target("avx2"))) void hd_columns_avx2(const uint8_t* src, uint8_t
                                          reinterpret_cast<const __m128i*>(p + 16 * r));
         __m256i lo = zero, hi = zero;
         for (int c = 0; c < 3; ++c) {
-            __m256i v = _mm256_or_si256(
-                _mm256_or_si256(_mm256_shuffle_epi8(reg[0], mask[c][0]),
-                                _mm256_shuffle_epi8(reg[1], mask[c][1])),
-                _mm256_shuffle_epi8(reg[2], mask[c][2]));
+            __m256i v = _mm256_or_si256(_mm256_or_si256(_mm256_shuffle_epi8(reg[0], mask[c][0]),
+                                                        _mm256_shuffle_epi8(reg[1], mask[c][1])),
+                                        _mm256_shuffle_epi8(reg[2], mask[c][2]));
             lo = _mm256_add_epi16(lo, _mm256_unpacklo_epi8(v, zero));
             hi = _mm256_add_epi16(hi, _mm256_unpackhi_epi8(v, zero));
         }
@@ -200,12 +199,12 @@ __attribute__((target("avx2"))) void hd_columns_avx2(const uint8_t* src, uint8_t
 
 // 16 sums of the mix from column x, divided.
 __attribute__((target("avx2"))) inline __m256i mix16(const video_rows::RowMix& m, const __m256i* w,
-                                                    __m256i bias, __m256i mul, __m128i shift,
-                                                    int64_t x) {
+                                                     __m256i bias, __m256i mul, __m128i shift,
+                                                     int64_t x) {
     __m256i s = bias;
     for (int t = 0; t < m.taps; ++t) {
-        __m256i v = _mm256_cvtepu8_epi16(
-            _mm_loadu_si128(reinterpret_cast<const __m128i*>(m.rows[t] + x)));
+        __m256i v =
+            _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(m.rows[t] + x)));
         s = _mm256_add_epi16(s, _mm256_mullo_epi16(v, w[t]));
     }
     return _mm256_srl_epi16(_mm256_mulhi_epu16(s, mul), shift);
@@ -221,13 +220,15 @@ __attribute__((target("avx2"))) void mix_rows_avx2(const video_rows::RowMix& m, 
     for (int t = 0; t < m.taps; ++t) w[t] = _mm256_set1_epi16(int16_t(m.weights[t]));
     int64_t x = 0;
     for (; x + 32 <= n; x += 32) {
-        __m256i packed = _mm256_packus_epi16(mix16(m, w, bias, mul, shift, x), mix16(m, w, bias, mul, shift, x + 16));
+        __m256i packed = _mm256_packus_epi16(mix16(m, w, bias, mul, shift, x),
+                                             mix16(m, w, bias, mul, shift, x + 16));
         packed = _mm256_permute4x64_epi64(packed, 0xD8);
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + x), packed);
     }
     for (; x + 16 <= n; x += 16) {
         __m256i s = mix16(m, w, bias, mul, shift, x);
-        __m128i packed = _mm_packus_epi16(_mm256_castsi256_si128(s), _mm256_extracti128_si256(s, 1));
+        __m128i packed =
+            _mm_packus_epi16(_mm256_castsi256_si128(s), _mm256_extracti128_si256(s, 1));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + x), packed);
     }
     for (; x < n; ++x) {
@@ -330,8 +331,8 @@ int d1_to_ntsc(const char* in, const char* out, bool rgb_only) {
     const int planes = rgb_only ? std::min(src->components, 3) : src->components;
     if (!output_has_planes(*src, *dst, planes) || !not_the_temporary(*src, *dst, kD1Tmp)) return 0;
 
-    ImageBuffer* tmp = make_temporary(kD1Tmp, src->x, src->y, src->width, src->height,
-                                      src->components);
+    ImageBuffer* tmp =
+        make_temporary(kD1Tmp, src->x, src->y, src->width, src->height, src->components);
     if (!tmp) return 0;
     // Planes the row pass does not read are not converted: the temporary goes away.
     for (int p = 0; p < planes; ++p) {
@@ -340,8 +341,8 @@ int d1_to_ntsc(const char* in, const char* out, bool rgb_only) {
         for (int r = 0; r < kNtscHeight; ++r) {
             const int g = r / 80, m = r % 80;
             const int k = 81 * g + m;
-            const RowMix mix{2, {row_of(*tmp, p, k), row_of(*tmp, p, k + 1)}, {80 - m, m + 1},
-                             40, 81};
+            const RowMix mix{
+                2, {row_of(*tmp, p, k), row_of(*tmp, p, k + 1)}, {80 - m, m + 1}, 40, 81};
             video_rows::mix_rows(mix, row_of(*dst, p, r), kNtscWidth);
         }
     }
@@ -356,18 +357,20 @@ int ntsc_to_d1(const char* in, const char* out, bool rgb_only) {
         return wrong_size("ERROR : %s is not a NTSC resolution\n", *src);
     if (!has_size(*dst, kD1Width, kD1Height))
         return wrong_size("ERROR : %s is not a D1 resolution\n", *dst);
+    // The row pass takes its plane count from the temporary, made like the output.
     const int planes = rgb_only ? std::min(dst->components, 3) : dst->components;
-    if (!output_has_planes(*src, *dst, planes) || !not_the_temporary(*src, *dst, kD1Tmp)) return 0;
+    if (!not_the_temporary(*src, *dst, kD1Tmp)) return 0;
 
-    ImageBuffer* tmp = make_temporary(kD1Tmp, dst->x, dst->y, dst->width, dst->height,
-                                      dst->components);
+    ImageBuffer* tmp =
+        make_temporary(kD1Tmp, dst->x, dst->y, dst->width, dst->height, dst->components);
     if (!tmp) return 0;
     // Input row i sits in temporary row i + 6 (counted from the top) at any origin.
     // Planes the input lacks stay zero in the temporary.
     auto S = [&](int p, int i) { return row_of(*tmp, p, i + 6); };
     for (int p = 0; p < planes; ++p) {
         if (p < src->components)
-            for (int k = 0; k < kNtscHeight; ++k) video_rows::ntsc_columns(row_of(*src, p, k), S(p, k));
+            for (int k = 0; k < kNtscHeight; ++k)
+                video_rows::ntsc_columns(row_of(*src, p, k), S(p, k));
         for (int r = 0; r < kD1Height; ++r) {
             const int g = r / 81, q = r % 81;
             const int i = 80 * g + q;
@@ -404,7 +407,8 @@ int hd_to_ntsc(const char* in, const char* out) {
     ImageBuffer* tmp = make_temporary(kHdTmp, 0, 0, kNtscWidth, kHdHeight, 3);
     if (!tmp) return 0;
     for (int p = 0; p < 3; ++p) {
-        for (int k = 0; k < kHdHeight; ++k) video_rows::hd_columns(row_of(*src, p, k), row_of(*tmp, p, k));
+        for (int k = 0; k < kHdHeight; ++k)
+            video_rows::hd_columns(row_of(*src, p, k), row_of(*tmp, p, k));
         // Block b: temporary rows 23b .. 23b + 22 to output rows 8b .. 8b + 7. Output
         // j takes rows 3j - 1 (weight j), 3j and 3j + 1 (8 each), 3j + 2 (7 - j).
         for (int b = 0; b < kHdOutHeight / 8; ++b) {

@@ -2,6 +2,8 @@
 // plain loops (exhaustively over every two-row sum, randomly elsewhere), whole frames
 // against a direct per-pixel model, the documented rows and columns, plane
 // selection, and the messages.
+#include "ops/video.h"
+
 #include <gtest/gtest.h>
 
 #include <random>
@@ -9,7 +11,6 @@
 #include <vector>
 
 #include "buffer/image_buffer.h"
-#include "ops/video.h"
 #include "tests/command_helpers.h"
 
 namespace {
@@ -76,9 +77,12 @@ std::vector<uint8_t> model_ntsc_to_d1(const uint8_t* in) {
         for (int c = 0; c < 720; ++c) {
             const int g = r / 81, q = r % 81, i = 80 * g + q;
             int v;
-            if (q == 0) v = s[i * 720 + c];
-            else if (q == 80) v = s[(i - 1) * 720 + c];
-            else v = (s[i * 720 + c] * (80 - q) + s[(i - 1) * 720 + c] * q + 40) / 80;
+            if (q == 0)
+                v = s[i * 720 + c];
+            else if (q == 80)
+                v = s[(i - 1) * 720 + c];
+            else
+                v = (s[i * 720 + c] * (80 - q) + s[(i - 1) * 720 + c] * q + 40) / 80;
             out[r * 720 + c] = uint8_t(v);
         }
     return out;
@@ -123,8 +127,23 @@ TEST_F(Video, VectorKernelsMatchPlainLoops) {
             ASSERT_EQ(fast, plain) << "divisor " << d << " weight " << w0;
         }
     }
+    // Rows alternating two samples give every column filter every pair of samples
+    // (and the 3 -> 1 mean every sum).
+    std::vector<uint8_t> alt(1920), fo(720), po(720);
+    for (int pair = 0; pair < 65536; ++pair) {
+        for (size_t i = 0; i < alt.size(); ++i) alt[i] = uint8_t(i % 2 ? pair >> 8 : pair);
+        video_rows::d1_columns(alt.data(), fo.data());
+        video_rows::d1_columns_plain(alt.data(), po.data());
+        ASSERT_EQ(fo, po);
+        video_rows::ntsc_columns(alt.data(), fo.data());
+        video_rows::ntsc_columns_plain(alt.data(), po.data());
+        ASSERT_EQ(fo, po);
+        video_rows::hd_columns(alt.data(), fo.data());
+        video_rows::hd_columns_plain(alt.data(), po.data());
+        ASSERT_EQ(fo, po);
+    }
     // Random rows (and saturated ones) through the four-row HD mix and the column
-    // kernels, at every odd length tail of the mix.
+    // kernels, at many lengths of the mix.
     std::mt19937 rng(11);
     std::vector<uint8_t> rows[4], src(1920), f(720), p(720);
     for (auto& r : rows) r.resize(700);
@@ -134,8 +153,11 @@ TEST_F(Video, VectorKernelsMatchPlainLoops) {
             for (auto& v : r) v = full ? 255 : uint8_t(rng());
         for (auto& v : src) v = full ? uint8_t(255 * (trial & 1)) : uint8_t(rng());
         const int j = trial % 8;
-        const RowMix mix{4, {rows[0].data(), rows[1].data(), rows[2].data(), rows[3].data()},
-                         {j, 8, 8, 7 - j}, 0, 23};
+        const RowMix mix{4,
+                         {rows[0].data(), rows[1].data(), rows[2].data(), rows[3].data()},
+                         {j, 8, 8, 7 - j},
+                         0,
+                         23};
         const int64_t n = 600 + trial % 100;
         video_rows::mix_rows(mix, f.data(), n);
         video_rows::mix_rows_plain(mix, p.data(), n);
@@ -159,17 +181,20 @@ TEST_F(Video, FramesMatchTheModelAtAnyOrigin) {
         random_buffer("d1", -3, 17, 720, 486, 4, rng);
         make_buffer("ntsc", 9, -40, 640, 480, 4);
         ASSERT_EQ(run_line("d1tontsc d1 ntsc"), 1);
-        for (int p = 0; p < 4; ++p) EXPECT_EQ(plane_of("ntsc", p), model_d1_to_ntsc(find_buffer("d1")->plane[p]));
+        for (int p = 0; p < 4; ++p)
+            EXPECT_EQ(plane_of("ntsc", p), model_d1_to_ntsc(find_buffer("d1")->plane[p]));
 
         random_buffer("n", 0, 33, 640, 480, 3, rng);
         make_buffer("d", -5, 7, 720, 486, 3);
         ASSERT_EQ(run_line("ntsctod1 n d"), 1);
-        for (int p = 0; p < 3; ++p) EXPECT_EQ(plane_of("d", p), model_ntsc_to_d1(find_buffer("n")->plane[p]));
+        for (int p = 0; p < 3; ++p)
+            EXPECT_EQ(plane_of("d", p), model_ntsc_to_d1(find_buffer("n")->plane[p]));
 
         random_buffer("hd", 100, -100, 1920, 1035, 3, rng);
         make_buffer("q", 0, 0, 640, 360, 3);
         ASSERT_EQ(run_line("hdtontsc hd q"), 1);
-        for (int p = 0; p < 3; ++p) EXPECT_EQ(plane_of("q", p), model_hd_to_ntsc(find_buffer("hd")->plane[p]));
+        for (int p = 0; p < 3; ++p)
+            EXPECT_EQ(plane_of("q", p), model_hd_to_ntsc(find_buffer("hd")->plane[p]));
     }
     // The temporaries are gone.
     EXPECT_EQ(find_buffer("sys:D1NtscTmp"), nullptr);
@@ -190,7 +215,8 @@ TEST_F(Video, DocumentedRowsColumnsAndUniformFrames) {
     ASSERT_EQ(run_line("hdtontsc hd ho"), 1);
     for (const char* name : {"no", "do", "ho"})
         for (int p = 0; p < 3; ++p)
-            EXPECT_EQ(plane_of(name, p), std::vector<uint8_t>(find_buffer(name)->plane_size(), v[p]))
+            EXPECT_EQ(plane_of(name, p),
+                      std::vector<uint8_t>(find_buffer(name)->plane_size(), v[p]))
                 << name << " plane " << p;
 
     // ntsctod1: rows 0, 80, 81 and 485 are input rows 0, 79, 80 and 479; columns
@@ -203,7 +229,8 @@ TEST_F(Video, DocumentedRowsColumnsAndUniformFrames) {
     for (int c = 0; c < 9; ++c) EXPECT_EQ(at("do", 0, 0, c), 7 * c);
     const std::pair<int, int> copies[] = {{0, 0}, {80, 79}, {81, 80}, {485, 479}};
     for (auto [out_row, in_row] : copies)
-        for (int c = 0; c < 720; c += 9) EXPECT_EQ(at("do", 0, out_row, c), at("n", 0, in_row, c / 9 * 8));
+        for (int c = 0; c < 720; c += 9)
+            EXPECT_EQ(at("do", 0, out_row, c), at("n", 0, in_row, c / 9 * 8));
 
     // d1tontsc: rows 0, 79 and 80 from temporary rows (0, 1), (79, 80), (81, 82).
     ImageBuffer* d = make_buffer("d1", 0, 0, 720, 486, 1);
@@ -259,7 +286,8 @@ TEST_F(Video, Messages) {
     make_buffer("hd", 0, 0, 1920, 1035, 4);
     make_buffer("q", 0, 0, 640, 360, 4);
     make_buffer("sys:D1NtscTmp", 0, 0, 720, 486, 3);
-    const char* usage = "Usage : d1tontsc [-options] inBuffName outBuffName\n[options]\n -rgb : rgb only\n";
+    const char* usage =
+        "Usage : d1tontsc [-options] inBuffName outBuffName\n[options]\n -rgb : rgb only\n";
     const std::pair<std::string, std::string> cases[] = {
         {"d1tontsc wide n", "ERROR : wide is not a D1 resolution\n        wide : 720 x 480\n"},
         {"d1tontsc d1 wide", "ERROR : wide is not a NTSC resolution\n        wide : 720 x 480\n"},
