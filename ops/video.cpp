@@ -154,8 +154,8 @@ __attribute__((target("ssse3"))) void ntsc_columns_ssse3(const uint8_t* src, uin
 // 96 pixels to 32: each 128-bit lane holds 48 consecutive pixels spread over three
 // registers; one shuffle per register and phase gathers the phase's 16 pixels.
 struct HdMasks {
-    alignas(32) int8_t m[3][3][32];  // [phase][register]
-    HdMasks() {
+    alignas(32) int8_t m[3][3][32]{};  // [phase][register]
+    constexpr HdMasks() {
         for (int c = 0; c < 3; ++c)
             for (int r = 0; r < 3; ++r)
                 for (int k = 0; k < 16; ++k) {
@@ -166,7 +166,7 @@ struct HdMasks {
                 }
     }
 };
-const HdMasks hd_masks;
+constexpr HdMasks hd_masks;
 
 __attribute__((target("avx2"))) void hd_columns_avx2(const uint8_t* src, uint8_t* dst) {
     const Reciprocal rc = reciprocal(3);
