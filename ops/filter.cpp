@@ -70,8 +70,24 @@ constexpr bool mirrored(const int8_t (&k)[9]) {
 
 using Filter3Load = void (*)(const uint8_t*, int16_t*, int16_t*, int64_t);
 using Filter3Row = void (*)(const int16_t*, const int16_t*, const int16_t*, uint8_t*, int64_t);
+using Filter3LoadRow = void (*)(const uint8_t*, int16_t*, int16_t*, const int16_t*,
+                                const int16_t*, uint8_t*, int64_t);
 using FlickerLoad = void (*)(const uint8_t*, int16_t*, int16_t*, int64_t);
 using FlickerRow = void (*)(const int16_t* const*, uint8_t*, int64_t);
+using FlickerLoadRow = void (*)(const uint8_t*, int16_t*, const int16_t* const*, uint8_t*,
+                                int64_t);
+
+// e and c of the first and last pixel of a row, whose missing neighbour column is
+// the edge column itself.
+template <int K>
+inline void filter3_load_edges(const uint8_t* v, int16_t* e, int16_t* c, int64_t w) {
+    constexpr auto& k = kKernels[K].k;
+    for (int64_t x : {int64_t(0), w - 1}) {
+        const int h = v[x == 0 ? 0 : w - 2] + v[x == 0 ? 1 : w - 1];
+        e[x] = int16_t(k[0] * h + k[1] * v[x]);
+        c[x] = int16_t(k[3] * h + k[4] * v[x]);
+    }
+}
 
 // e and c of one row of w >= 3 pixels.
 template <int K>
@@ -79,17 +95,34 @@ inline void filter3_load(const uint8_t* __restrict v, int16_t* __restrict e,
                          int16_t* __restrict c, int64_t w) {
     constexpr auto& k = kKernels[K].k;
     static_assert(mirrored(k));
-    auto put = [&](int64_t x, int h) {
-        e[x] = int16_t(k[0] * h + k[1] * v[x]);
-        c[x] = int16_t(k[3] * h + k[4] * v[x]);
-    };
-    put(0, v[0] + v[1]);
     for (int64_t x = 1; x + 1 < w; ++x) {
         const int16_t h = int16_t(v[x - 1] + v[x + 1]);
         e[x] = int16_t(k[0] * h + k[1] * v[x]);
         c[x] = int16_t(k[3] * h + k[4] * v[x]);
     }
-    put(w - 1, v[w - 2] + v[w - 1]);
+    filter3_load_edges<K>(v, e, c, w);
+}
+
+// Loads row y (pixels v, w >= 3) into e and c and, in the same pass, writes output
+// row y+1 from the e of the row above it, the c of row y+1 and the new e of row y:
+// the next row is read from memory while the previous one is summed.
+template <int K>
+inline void filter3_load_row(const uint8_t* __restrict v, int16_t* __restrict e,
+                             int16_t* __restrict c, const int16_t* __restrict above,
+                             const int16_t* __restrict centre, uint8_t* __restrict out,
+                             int64_t w) {
+    constexpr auto& k = kKernels[K].k;
+    constexpr int D = divisor_of(K);
+    for (int64_t x = 1; x + 1 < w; ++x) {
+        const int16_t h = int16_t(v[x - 1] + v[x + 1]);
+        const int16_t ex = int16_t(k[0] * h + k[1] * v[x]);
+        e[x] = ex;
+        c[x] = int16_t(k[3] * h + k[4] * v[x]);
+        out[x] = limit_div<D>(int16_t(above[x] + centre[x] + ex));
+    }
+    filter3_load_edges<K>(v, e, c, w);
+    for (int64_t x : {int64_t(0), w - 1})
+        out[x] = limit_div<D>(int16_t(above[x] + centre[x] + e[x]));
 }
 
 template <int K>
@@ -108,33 +141,57 @@ inline void flicker_load(const uint8_t* __restrict v, int16_t* __restrict r, int
 
 // rows: y+2, y+1, y, y-1, y-2. T = -v(y+2) + 2v(y+1) + 6v(y) + 2v(y-1) - v(y-2) lies
 // in -510 ... 2550; the byte is 0 below 0, T / 8 below 2040, else 255.
+inline uint8_t flicker_limit(int16_t t) {
+    const uint16_t u = uint16_t(t < 0 ? 0 : t) >> 3;
+    return uint8_t(u > 255 ? 255 : u);
+}
+
 inline void flicker_row(const int16_t* const* rows, uint8_t* __restrict out, int64_t w) {
     const int16_t* __restrict r0 = rows[0];
     const int16_t* __restrict r1 = rows[1];
     const int16_t* __restrict r2 = rows[2];
     const int16_t* __restrict r3 = rows[3];
     const int16_t* __restrict r4 = rows[4];
+    for (int64_t x = 0; x < w; ++x)
+        out[x] = flicker_limit(
+            int16_t(2 * int16_t(r1[x] + r3[x]) + 6 * r2[x] - int16_t(r0[x] + r4[x])));
+}
+
+// Loads row y (pixels v) and, in the same pass, writes output row y+2 from the
+// slots of rows y+4 ... y+1 (rows[0 ... 3]) and row y itself.
+inline void flicker_load_row(const uint8_t* __restrict v, int16_t* __restrict r,
+                             const int16_t* const* rows, uint8_t* __restrict out, int64_t w) {
+    const int16_t* __restrict r0 = rows[0];
+    const int16_t* __restrict r1 = rows[1];
+    const int16_t* __restrict r2 = rows[2];
+    const int16_t* __restrict r3 = rows[3];
     for (int64_t x = 0; x < w; ++x) {
-        const int16_t t =
-            int16_t(2 * int16_t(r1[x] + r3[x]) + 6 * r2[x] - int16_t(r0[x] + r4[x]));
-        const uint16_t u = uint16_t(t < 0 ? 0 : t) >> 3;
-        out[x] = uint8_t(u > 255 ? 255 : u);
+        const int16_t r4 = v[x];
+        r[x] = r4;
+        out[x] = flicker_limit(int16_t(2 * int16_t(r1[x] + r3[x]) + 6 * r2[x] - int16_t(r0[x] + r4)));
     }
 }
 
 // The loops of one filter, compiled for the baseline processor or for AVX2.
 struct Filter3Loops {
     Filter3Load load;
+    Filter3LoadRow load_row;
     Filter3Row row;
 };
 struct FlickerLoops {
     FlickerLoad load;
+    FlickerLoadRow load_row;
     FlickerRow row;
 };
 
 template <int K>
 void filter3_load_base(const uint8_t* v, int16_t* e, int16_t* c, int64_t w) {
     filter3_load<K>(v, e, c, w);
+}
+template <int K>
+void filter3_load_row_base(const uint8_t* v, int16_t* e, int16_t* c, const int16_t* a,
+                           const int16_t* m, uint8_t* out, int64_t w) {
+    filter3_load_row<K>(v, e, c, a, m, out, w);
 }
 template <int K>
 void filter3_row_base(const int16_t* a, const int16_t* c, const int16_t* b, uint8_t* out,
@@ -144,13 +201,18 @@ void filter3_row_base(const int16_t* a, const int16_t* c, const int16_t* b, uint
 void flicker_load_base(const uint8_t* v, int16_t* r, int16_t* u, int64_t w) {
     flicker_load(v, r, u, w);
 }
+void flicker_load_row_base(const uint8_t* v, int16_t* r, const int16_t* const* rows,
+                           uint8_t* out, int64_t w) {
+    flicker_load_row(v, r, rows, out, w);
+}
 void flicker_row_base(const int16_t* const* rows, uint8_t* out, int64_t w) {
     flicker_row(rows, out, w);
 }
 
 template <std::size_t... K>
 constexpr std::array<Filter3Loops, kFilter3Kernels> base_loops(std::index_sequence<K...>) {
-    return {Filter3Loops{filter3_load_base<int(K)>, filter3_row_base<int(K)>}...};
+    return {Filter3Loops{filter3_load_base<int(K)>, filter3_load_row_base<int(K)>,
+                         filter3_row_base<int(K)>}...};
 }
 constexpr auto kBaseLoops = base_loops(std::make_index_sequence<kFilter3Kernels>{});
 
@@ -163,6 +225,12 @@ __attribute__((target("avx2"), flatten)) void filter3_load_avx2(const uint8_t* v
     filter3_load<K>(v, e, c, w);
 }
 template <int K>
+__attribute__((target("avx2"), flatten)) void filter3_load_row_avx2(
+    const uint8_t* v, int16_t* e, int16_t* c, const int16_t* a, const int16_t* m, uint8_t* out,
+    int64_t w) {
+    filter3_load_row<K>(v, e, c, a, m, out, w);
+}
+template <int K>
 __attribute__((target("avx2"), flatten)) void filter3_row_avx2(const int16_t* a,
                                                                const int16_t* c,
                                                                const int16_t* b, uint8_t* out,
@@ -173,6 +241,10 @@ __attribute__((target("avx2"), flatten)) void flicker_load_avx2(const uint8_t* v
                                                                 int16_t* u, int64_t w) {
     flicker_load(v, r, u, w);
 }
+__attribute__((target("avx2"), flatten)) void flicker_load_row_avx2(
+    const uint8_t* v, int16_t* r, const int16_t* const* rows, uint8_t* out, int64_t w) {
+    flicker_load_row(v, r, rows, out, w);
+}
 __attribute__((target("avx2"), flatten)) void flicker_row_avx2(const int16_t* const* rows,
                                                                uint8_t* out, int64_t w) {
     flicker_row(rows, out, w);
@@ -180,7 +252,8 @@ __attribute__((target("avx2"), flatten)) void flicker_row_avx2(const int16_t* co
 
 template <std::size_t... K>
 constexpr std::array<Filter3Loops, kFilter3Kernels> avx2_loops(std::index_sequence<K...>) {
-    return {Filter3Loops{filter3_load_avx2<int(K)>, filter3_row_avx2<int(K)>}...};
+    return {Filter3Loops{filter3_load_avx2<int(K)>, filter3_load_row_avx2<int(K)>,
+                         filter3_row_avx2<int(K)>}...};
 }
 constexpr auto kAvx2Loops = avx2_loops(std::make_index_sequence<kFilter3Kernels>{});
 
@@ -193,12 +266,14 @@ Filter3Loops filter3_loops(int kernel) {
     return use_avx2() ? kAvx2Loops[kernel] : kBaseLoops[kernel];
 }
 FlickerLoops flicker_loops() {
-    return use_avx2() ? FlickerLoops{flicker_load_avx2, flicker_row_avx2}
-                      : FlickerLoops{flicker_load_base, flicker_row_base};
+    return use_avx2() ? FlickerLoops{flicker_load_avx2, flicker_load_row_avx2, flicker_row_avx2}
+                      : FlickerLoops{flicker_load_base, flicker_load_row_base, flicker_row_base};
 }
 #else
 Filter3Loops filter3_loops(int kernel) { return kBaseLoops[kernel]; }
-FlickerLoops flicker_loops() { return {flicker_load_base, flicker_row_base}; }
+FlickerLoops flicker_loops() {
+    return {flicker_load_base, flicker_load_row_base, flicker_row_base};
+}
 #endif
 
 // ---- the ring of source rows -----------------------------------------------------
@@ -278,47 +353,60 @@ bool too_few_rows(const ImageBuffer& b, int rows) {
 }
 
 // One plane of filter3 (rows y1 ... y2, y2 at the top): output row y+1 follows the
-// load of row y; a row beyond y2 or y1 is the edge row itself.
+// load of row y (in the same pass); a row beyond y2 or y1 is the edge row itself.
 bool filter3_plane(uint8_t* plane, int64_t y1, int64_t y2, RowRing& ring, Filter3Loops loops) {
     const int64_t w = ring.width();
     auto row = [&](int64_t y) { return plane + (y2 - y) * w; };
-    auto output = [&](int64_t y, int64_t above, int64_t below) {
-        const int16_t* a = ring.find(above);
-        const int16_t* c = a ? ring.find(y) : nullptr;
-        const int16_t* b = c ? ring.find(below) : nullptr;
-        if (!b) return false;
-        loops.row(a, c + w, b, row(y), w);  // e of the rows around, c of the centre
-        return true;
-    };
     ring.vacate_all();
     for (int64_t y = y2; y >= y1; --y) {
-        if (!ring.load(y, row(y), loops.load)) return false;
-        if (y + 1 <= y2 && !output(y + 1, std::min(y + 2, y2), y)) return false;
+        int16_t* s = ring.take(y);
+        if (!s) return false;
+        if (y == y2) {
+            loops.load(row(y), s, s + w, w);
+            continue;
+        }
+        const int16_t* above = ring.find(std::min(y + 2, y2));  // e of the row above y+1
+        const int16_t* centre = above ? ring.find(y + 1) : nullptr;
+        if (!centre) return false;
+        loops.load_row(row(y), s, s + w, above, centre + w, row(y + 1), w);
         if (y + 2 <= y2) ring.vacate(y + 2);
     }
-    return output(y1, y1 + 1, y1);
+    const int16_t* a = ring.find(y1 + 1);
+    const int16_t* c = a ? ring.find(y1) : nullptr;
+    if (!c) return false;
+    loops.row(a, c + w, c, row(y1), w);  // row y1 is its own row below
+    return true;
 }
 
-// One plane of antiflicker: output row y+2 follows the load of row y.
+// One plane of antiflicker: output row y+2 follows the load of row y (in the same
+// pass); rows beyond y2 or y1 are the edge row itself.
 bool flicker_plane(uint8_t* plane, int64_t y1, int64_t y2, RowRing& ring, FlickerLoops loops) {
     const int64_t w = ring.width();
     auto row = [&](int64_t y) { return plane + (y2 - y) * w; };
-    auto output = [&](int64_t y) {
-        const int16_t* rows[5];
-        for (int i = 0; i < 5; ++i) {
-            rows[i] = ring.find(std::clamp(y + 2 - i, y1, y2));
-            if (!rows[i]) return false;
-        }
-        loops.row(rows, row(y), w);
+    // Finds the slots of rows y+2 ... y+2-n (cut to the plane) for output row y.
+    const int16_t* rows[5];
+    auto around = [&](int64_t y, int n) {
+        for (int i = 0; i < n; ++i)
+            if (!(rows[i] = ring.find(std::clamp(y + 2 - i, y1, y2)))) return false;
         return true;
     };
     ring.vacate_all();
     for (int64_t y = y2; y >= y1; --y) {
-        if (!ring.load(y, row(y), loops.load)) return false;
-        if (y + 2 <= y2 && !output(y + 2)) return false;
+        int16_t* s = ring.take(y);
+        if (!s) return false;
+        if (y + 2 > y2) {
+            loops.load(row(y), s, nullptr, w);
+            continue;
+        }
+        if (!around(y + 2, 4)) return false;
+        loops.load_row(row(y), s, rows, row(y + 2), w);
         if (y + 4 <= y2) ring.vacate(y + 4);
     }
-    return output(y1 + 1) && output(y1);
+    for (int64_t y : {y1 + 1, y1}) {
+        if (!around(y, 5)) return false;
+        loops.row(rows, row(y), w);
+    }
+    return true;
 }
 
 }  // namespace
