@@ -1,10 +1,10 @@
 // filter3 (3 x 3 kernels) and antiflicker (five-tap vertical filter), both in place.
 //
 // Both stream down the rows from the top and keep a small ring of source rows
-// (three or five): a row is copied into a vacant slot when it is reached, the
-// output row that needs it is then computed from the slots only, so it can be
-// written over the plane at once, and the slot of the row no longer needed is
-// vacated. Every output pixel is an integer sum of a few neighbours; the sums fit
+// (three or five): when a row is reached, what the filter needs of it (pre-
+// multiplied 16-bit values) goes into a vacant slot, the output row that was waiting
+// for it is summed from the slots in the same pass, so it can be written over the
+// plane at once, and the slot of the row no longer needed is vacated. The sums fit
 // 16 bits, and the division by a constant divisor is exact integer division, which
 // the single-precision reciprocal of the definition equals for every sum a kernel
 // can reach (checked exhaustively by the tests).
