@@ -44,6 +44,9 @@ shift           | shift 100 100 a o    |  64 | 64
 reverse         | reverse a o          |  64 | 64
 blur -z 5 5     | blur -z 5 5 a o      |  64 | 64
 blur -z 50 50   | blur -z 50 50 a o    |  64 | 64
+filter3 -f hi   | filter3 -f hi o      |  64 | 64
+filter3 -f lowv | filter3 -f lowv o    |  64 | 64
+antiflicker     | antiflicker o        |  64 | 64
 EOF
 )
 

@@ -6,7 +6,7 @@ int cmd_bang(int argc, char** argv);         // !         interp/builtin.cpp
 int cmd_include(int argc, char** argv);      // < include interp/builtin.cpp
 int cmd_help(int argc, char** argv);         // ? help    interp/builtin.cpp
 int cmd_adjustcol(int argc, char** argv);
-int cmd_antiflicker(int argc, char** argv);
+int cmd_antiflicker(int argc, char** argv);  // ops/filter.cpp
 int cmd_atop(int argc, char** argv);         // ops/composite.cpp
 int cmd_blist(int argc, char** argv);        // buffer/buffer_commands.cpp
 int cmd_blzoom(int argc, char** argv);
@@ -23,7 +23,7 @@ int cmd_dispose(int argc, char** argv);      // buffer/buffer_commands.cpp
 int cmd_dissolve(int argc, char** argv);
 int cmd_dotfile(int argc, char** argv);
 int cmd_field(int argc, char** argv);        // buffer/rearrange.cpp
-int cmd_filter3(int argc, char** argv);
+int cmd_filter3(int argc, char** argv);      // ops/filter.cpp
 int cmd_glow(int argc, char** argv);
 int cmd_gauss(int argc, char** argv);
 int cmd_hdtontsc(int argc, char** argv);      // ops/video.cpp

@@ -6,7 +6,6 @@
     int fn(int argc, char** argv) { return pending_command(argc, argv, summary); }
 
 PENDING_COMMAND(cmd_adjustcol, "adjust color")
-PENDING_COMMAND(cmd_antiflicker, "antiFlicker effect")
 PENDING_COMMAND(cmd_blzoom, "bi-linear zoom effect")
 PENDING_COMMAND(cmd_bumpy, "bumpy effect")
 PENDING_COMMAND(cmd_bzoom, "bad zoom effect")
@@ -14,7 +13,6 @@ PENDING_COMMAND(cmd_darkness, "darkness operation")
 PENDING_COMMAND(cmd_diff, "display differential info")
 PENDING_COMMAND(cmd_dissolve, "dissolve operation")
 PENDING_COMMAND(cmd_dotfile, "write dot by dotfile")
-PENDING_COMMAND(cmd_filter3, "3x3 filter effect")
 PENDING_COMMAND(cmd_glow, "glow effect")
 PENDING_COMMAND(cmd_gauss, "gaussian blur effect")
 PENDING_COMMAND(cmd_mono, "mono effect")
