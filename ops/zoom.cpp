@@ -1,0 +1,648 @@
+// Power-of-two shrinking and the two zooms, with the shrink, bzoom and blzoom
+// commands.
+//
+// shrink sums blocks in integers: each block row is summed and shifted, then the
+// shifted row sums of a block are summed and shifted again. The blocks are read
+// straight from the input and the reduced rows written into the output, bottom
+// row first, which is also safe when input and output are one buffer (a reduced
+// row never lies above a row still to be read).
+//
+// The zooms map coordinates per axis in single precision. Everything that depends
+// on one axis only (source column, fractional part) is computed once per column or
+// row with the very expression of the per-pixel formula, so it is the same value;
+// the bilinear weights and the weighted sum are still formed for every pixel, in
+// the written order, in single precision.
+#include "ops/zoom.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "buffer/rearrange.h"
+#include "interp/command.h"
+#include "interp/commands.h"
+
+namespace {
+
+constexpr const char* kShrinkTmp = "sys:ShrinkTmp";
+
+// ---- shrink ---------------------------------------------------------------------
+
+// The reduced size of b at these levels (levels already checked).
+int64_t reduced_width(const ImageBuffer& b, int xlevel) {
+    return std::max<int64_t>(b.width, 0) / shrink_factor(xlevel);
+}
+int64_t reduced_height(const ImageBuffer& b, int ylevel) {
+    return std::max<int64_t>(b.height, 0) / shrink_factor(ylevel);
+}
+
+// The plane key of copy_region for a plane mask.
+const char* mask_key(int mask) {
+    static const char* const keys[16] = {"",  "r",  "g",  "rg",  "b",  "rb",  "gb",  "rgb",
+                                         "a", "ra", "ga", "rga", "ba", "rba", "gba", "rgba"};
+    return keys[mask & 15];
+}
+
+// Adds floor(sum of each run of cx bytes / 2^shift) to acc[j] for j in [0, n),
+// the runs starting at src.
+void add_row_sums(const uint8_t* __restrict src, uint32_t* __restrict acc, int64_t n,
+                  int64_t cx, int shift) {
+    if (cx == 1) {
+        for (int64_t j = 0; j < n; ++j) acc[j] += src[j];
+        return;
+    }
+    if (cx == 2) {
+        for (int64_t j = 0; j < n; ++j) acc[j] += uint32_t(src[2 * j] + src[2 * j + 1]) >> 1;
+        return;
+    }
+#if defined(__SSE2__)
+    if (cx % 16 == 0) {
+        // Sums of 8 bytes each from the sum of absolute differences to zero.
+        const __m128i zero = _mm_setzero_si128();
+        for (int64_t j = 0; j < n; ++j) {
+            const uint8_t* s = src + j * cx;
+            __m128i sum = zero;
+            for (int64_t c = 0; c < cx; c += 16)
+                sum = _mm_add_epi64(
+                    sum, _mm_sad_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s + c)),
+                                      zero));
+            uint32_t total = uint32_t(_mm_cvtsi128_si32(sum)) +
+                             uint32_t(_mm_cvtsi128_si32(_mm_unpackhi_epi64(sum, sum)));
+            acc[j] += total >> shift;
+        }
+        return;
+    }
+#endif
+    for (int64_t j = 0; j < n; ++j) {
+        const uint8_t* s = src + j * cx;
+        uint32_t total = 0;
+        for (int64_t c = 0; c < cx; ++c) total += s[c];
+        acc[j] += total >> shift;
+    }
+}
+
+// The reduction of the checked buffers, written straight into dst.
+void shrink_planes(const ImageBuffer& src, ImageBuffer& dst, int xlevel, int ylevel, int mask) {
+    const int64_t cx = shrink_factor(xlevel), cy = shrink_factor(ylevel);
+    const int64_t w2 = reduced_width(src, xlevel), h2 = reduced_height(src, ylevel);
+    const Rect all = src.rect();
+    Rect t{all.x1, all.y1, all.x1 + w2 - 1, all.y1 + h2 - 1};
+    const Rect d = dst.rect();
+    t = {std::max(t.x1, d.x1), std::max(t.y1, d.y1), std::min(t.x2, d.x2), std::min(t.y2, d.y2)};
+    if (t.empty()) return;
+
+    const int64_t j0 = t.x1 - all.x1, n = t.width();
+    std::vector<uint32_t> acc(static_cast<size_t>(n));
+    std::vector<uint8_t> row(static_cast<size_t>(n));
+    const int planes = std::min(src.components, dst.components);
+    for (int p = 0; p < planes; ++p) {
+        if (!(mask & (1 << p))) continue;
+        for (int64_t y = t.y1; y <= t.y2; ++y) {
+            const int64_t i = y - all.y1;
+            std::fill(acc.begin(), acc.end(), 0u);
+            for (int64_t k = 0; k < cy; ++k)
+                add_row_sums(src.row(p, all.y1 + i * cy + k) + j0 * cx, acc.data(), n, cx,
+                             xlevel - 1);
+            for (int64_t j = 0; j < n; ++j) row[size_t(j)] = uint8_t(acc[size_t(j)] >> (ylevel - 1));
+            std::memcpy(dst.row(p, y) + (t.x1 - d.x1), row.data(), size_t(n));
+        }
+    }
+}
+
+// The reduction done in the temporary's own rows, the way the temporary is
+// defined to hold it: row sums in place, then column sums in place.
+void reduce_in_place(ImageBuffer& b, int xlevel, int ylevel, int mask) {
+    const int64_t cx = shrink_factor(xlevel), cy = shrink_factor(ylevel);
+    const int64_t w = b.width, h = b.height, w2 = w / cx, h2 = h / cy;
+    for (int p = 0; p < b.components; ++p) {
+        if (!(mask & (1 << p))) continue;
+        uint8_t* plane = b.plane[p];
+        if (xlevel != 1)
+            for (int64_t r = 0; r < h; ++r) {
+                uint8_t* line = plane + r * w;
+                for (int64_t j = 0; j < w2; ++j) {
+                    uint32_t sum = 0;
+                    for (int64_t c = 0; c < cx; ++c) sum += line[j * cx + c];
+                    line[j] = uint8_t(sum >> (xlevel - 1));
+                }
+            }
+        if (ylevel != 1)
+            for (int64_t j = 0; j < w2; ++j)
+                for (int64_t i = 0; i < h2; ++i) {
+                    uint32_t sum = 0;
+                    for (int64_t k = 0; k < cy; ++k) sum += plane[(h - 1 - (i * cy + k)) * w + j];
+                    plane[(h - 1 - i) * w + j] = uint8_t(sum >> (ylevel - 1));
+                }
+    }
+}
+
+// ---- zoom mapping -------------------------------------------------------------------
+
+struct AxisMap {
+    float scale = 0, offset = 0;
+};
+
+// Maps destination [d1, d2] onto source [s1, s2]: d1 to s1 and d2 to s2; a
+// one-pixel destination maps to (s2 - s1) / 2.
+AxisMap axis_map(int64_t s1i, int64_t s2i, int64_t d1i, int64_t d2i) {
+    const float s1 = float(s1i), s2 = float(s2i), d1 = float(d1i), d2 = float(d2i);
+    if (d2 != d1) return {(s2 - s1) / (d2 - d1), (d2 * s1 - d1 * s2) / (d2 - d1)};
+    return {0.0f, (s2 - s1) * 0.5f};
+}
+
+// A float truncated toward zero. Values beyond any window come out far outside.
+int64_t trunc_coord(float f) {
+    if (f > -4e18f && f < 4e18f) return int64_t(f);
+    return f > 0 ? (int64_t(1) << 62) : -(int64_t(1) << 62);
+}
+
+int64_t nearest_coord(const AxisMap& m, int64_t d) {
+    return trunc_coord(m.scale * float(d) + m.offset + 0.5f);
+}
+
+// ---- nearest zoom -------------------------------------------------------------
+
+// A stretch of output columns that reads inside the input row (or not at all).
+struct ColumnRun {
+    int64_t start = 0, length = 0;
+    bool inside = false;
+    bool contiguous = false;  // source columns run on one by one from rel[start]
+};
+
+void nearest_in_place(ImageBuffer& b, const Rect& area, const AxisMap& mx, const AxisMap& my) {
+    for (int64_t y = area.y1; y <= area.y2; ++y) {
+        const int64_t sy = nearest_coord(my, y);
+        for (int64_t x = area.x1; x <= area.x2; ++x) {
+            const int64_t sx = nearest_coord(mx, x);
+            for (int p = 0; p < b.components; ++p) pixel_address(b, p, x, y) = pixel_address(b, p, sx, sy);
+        }
+    }
+}
+
+void nearest_planes(const ImageBuffer& in, ImageBuffer& out, const Rect& area, const AxisMap& mx,
+                    const AxisMap& my) {
+    const Rect src = in.rect();
+    const int64_t n = area.width();
+    std::vector<int64_t> rel(static_cast<size_t>(n));
+    std::vector<ColumnRun> runs;
+    for (int64_t k = 0; k < n; ++k) {
+        const int64_t sx = nearest_coord(mx, area.x1 + k);
+        const bool inside = sx >= src.x1 && sx <= src.x2;
+        rel[size_t(k)] = inside ? sx - src.x1 : 0;
+        if (runs.empty() || runs.back().inside != inside) runs.push_back({k, 0, inside, true});
+        ColumnRun& r = runs.back();
+        if (inside && r.length > 0 && rel[size_t(k)] != rel[size_t(k - 1)] + 1) r.contiguous = false;
+        ++r.length;
+    }
+    const uint8_t cell = in.outside[0];
+    const int planes = std::min(in.components, out.components);
+    for (int p = 0; p < planes; ++p) {
+        for (int64_t y = area.y1; y <= area.y2; ++y) {
+            uint8_t* o = out.row(p, y) + (area.x1 - out.window.x1);
+            const int64_t sy = nearest_coord(my, y);
+            if (sy < src.y1 || sy > src.y2) {
+                std::memset(o, cell, size_t(n));
+                continue;
+            }
+            const uint8_t* s = in.row(p, sy);
+            for (const ColumnRun& r : runs) {
+                uint8_t* __restrict d = o + r.start;
+                if (!r.inside) {
+                    std::memset(d, cell, size_t(r.length));
+                } else if (r.contiguous) {
+                    std::memcpy(d, s + rel[size_t(r.start)], size_t(r.length));
+                } else {
+                    const int64_t* __restrict idx = rel.data() + r.start;
+                    for (int64_t k = 0; k < r.length; ++k) d[k] = s[idx[k]];
+                }
+            }
+        }
+    }
+}
+
+// ---- bilinear zoom --------------------------------------------------------------
+
+// Per-column part of the bilinear mapping: integer and fractional source position.
+struct BilinearColumns {
+    std::vector<int64_t> ix;
+    std::vector<float> ax;
+};
+
+float bilinear_value(float ax, float ay, float v00, float v10, float v01, float v11) {
+    const float w11 = ax * ay;
+    const float w01 = ay - w11;
+    const float w10 = ax - w11;
+    const float w00 = 1.0f - w10 - w01 - w11;
+    return w00 * v00 + w10 * v10 + w01 * v01 + w11 * v11;
+}
+
+// The stored byte of a bilinear value: 255 from 255.0 up, else truncated toward
+// zero (and 0 below zero).
+uint8_t bilinear_byte(float v) {
+    if (v >= 255.0f) return 255;
+    const int t = int(v);
+    return uint8_t(t < 0 ? 0 : t);
+}
+
+void bilinear_in_place(ImageBuffer& b, const AxisMap& mx, const AxisMap& my) {
+    const Rect area = b.rect();
+    for (int64_t y = area.y1; y <= area.y2; ++y) {
+        const float fy = my.scale * float(y) + my.offset;
+        const int64_t iy = trunc_coord(fy);
+        const float ay = fy - float(iy);
+        for (int64_t x = area.x1; x <= area.x2; ++x) {
+            const float fx = mx.scale * float(x) + mx.offset;
+            const int64_t ix = trunc_coord(fx);
+            const float ax = fx - float(ix);
+            for (int p = 0; p < b.components; ++p) {
+                const float v = bilinear_value(
+                    ax, ay, pixel_address(b, p, ix, iy), pixel_address(b, p, ix + 1, iy),
+                    pixel_address(b, p, ix, iy + 1), pixel_address(b, p, ix + 1, iy + 1));
+                pixel_address(b, p, x, y) = bilinear_byte(v);
+            }
+        }
+    }
+}
+
+// One output row from the gathered neighbours: a0/b0 the input row iy at ix and
+// ix + 1, a1/b1 the row iy + 1.
+template <bool Wide>
+inline void bilinear_row(const float* __restrict ax, float ay, const float* __restrict a0,
+                         const float* __restrict b0, const float* __restrict a1,
+                         const float* __restrict b1, uint8_t* __restrict out, int64_t n) {
+    for (int64_t x = 0; x < n; ++x) {
+        const float w11 = ax[x] * ay;
+        const float w01 = ay - w11;
+        const float w10 = ax[x] - w11;
+        const float w00 = 1.0f - w10 - w01 - w11;
+        const float v = w00 * a0[x] + w10 * b0[x] + w01 * a1[x] + w11 * b1[x];
+        const int t = v >= 255.0f ? 255 : int(v);
+        out[x] = uint8_t(t < 0 ? 0 : t);
+    }
+}
+
+#if defined(__GNUC__) && defined(__x86_64__)
+#define KQ_ZOOM_AVX2 1
+__attribute__((target("avx2"), flatten)) void bilinear_row_avx2(
+    const float* ax, float ay, const float* a0, const float* b0, const float* a1, const float* b1,
+    uint8_t* out, int64_t n) {
+    bilinear_row<true>(ax, ay, a0, b0, a1, b1, out, n);
+}
+
+bool has_avx2() {
+    static const bool yes = __builtin_cpu_supports("avx2");
+    return yes;
+}
+#endif
+
+bool wide_vectors_allowed = true;
+
+void bilinear_row_any(const float* ax, float ay, const float* a0, const float* b0, const float* a1,
+                      const float* b1, uint8_t* out, int64_t n) {
+#if KQ_ZOOM_AVX2
+    if (wide_vectors_allowed && has_avx2()) return bilinear_row_avx2(ax, ay, a0, b0, a1, b1, out, n);
+#endif
+    bilinear_row<false>(ax, ay, a0, b0, a1, b1, out, n);
+}
+
+// The neighbours at ix and ix + 1 of one input row, for every output column, as
+// floats; rows are gathered once and kept while consecutive output rows use them.
+class NeighbourRows {
+public:
+    NeighbourRows(const ImageBuffer& in, int p, const std::vector<int64_t>& ix)
+        : in_(in), p_(p), n_(int64_t(ix.size())) {
+        lo_ = *std::min_element(ix.begin(), ix.end());
+        const int64_t hi = *std::max_element(ix.begin(), ix.end()) + 1;
+        ext_.resize(size_t(hi - lo_ + 1));
+        rel_.resize(ix.size());
+        for (size_t k = 0; k < ix.size(); ++k) rel_[k] = ix[k] - lo_;
+        for (Slot& s : slots_) {
+            s.a.resize(size_t(n_));
+            s.b.resize(size_t(n_));
+        }
+        // The part of the extended row that lies inside the input's columns.
+        const Rect r = in.rect();
+        cut_lo_ = std::max(lo_, r.x1);
+        cut_hi_ = std::min(hi, r.x2);
+    }
+
+    // Gathered rows for input row y, reusing a slot that holds it (never `keep`).
+    const std::pair<const float*, const float*> row(int64_t y, int keep_slot, int* slot_used) {
+        for (int k = 0; k < 2; ++k)
+            if (slots_[k].valid && slots_[k].y == y) {
+                *slot_used = k;
+                return {slots_[k].a.data(), slots_[k].b.data()};
+            }
+        const int k = keep_slot == 0 ? 1 : 0;
+        fill(slots_[k], y);
+        *slot_used = k;
+        return {slots_[k].a.data(), slots_[k].b.data()};
+    }
+
+private:
+    struct Slot {
+        bool valid = false;
+        int64_t y = 0;
+        std::vector<float> a, b;
+    };
+
+    void fill(Slot& s, int64_t y) {
+        const uint8_t cell = in_.outside[0];
+        std::fill(ext_.begin(), ext_.end(), cell);
+        const Rect r = in_.rect();
+        if (y >= r.y1 && y <= r.y2 && cut_lo_ <= cut_hi_)
+            std::memcpy(ext_.data() + (cut_lo_ - lo_), in_.row(p_, y) + (cut_lo_ - r.x1),
+                        size_t(cut_hi_ - cut_lo_ + 1));
+        const uint8_t* __restrict e = ext_.data();
+        const int64_t* __restrict rel = rel_.data();
+        float* __restrict a = s.a.data();
+        float* __restrict b = s.b.data();
+        for (int64_t k = 0; k < n_; ++k) {
+            a[k] = float(e[rel[k]]);
+            b[k] = float(e[rel[k] + 1]);
+        }
+        s.valid = true;
+        s.y = y;
+    }
+
+    const ImageBuffer& in_;
+    int p_;
+    int64_t n_, lo_ = 0, cut_lo_ = 0, cut_hi_ = 0;
+    std::vector<uint8_t> ext_;
+    std::vector<int64_t> rel_;
+    Slot slots_[2];
+};
+
+void bilinear_planes(const ImageBuffer& in, ImageBuffer& out, const AxisMap& mx,
+                     const AxisMap& my) {
+    const Rect area = out.rect();
+    const int64_t n = area.width();
+    BilinearColumns cols;
+    cols.ix.resize(size_t(n));
+    cols.ax.resize(size_t(n));
+    for (int64_t k = 0; k < n; ++k) {
+        const float fx = mx.scale * float(area.x1 + k) + mx.offset;
+        cols.ix[size_t(k)] = trunc_coord(fx);
+        cols.ax[size_t(k)] = fx - float(cols.ix[size_t(k)]);
+    }
+    const int planes = std::min(in.components, out.components);
+    for (int p = 0; p < planes; ++p) {
+        NeighbourRows rows(in, p, cols.ix);
+        int upper_slot = -1;
+        for (int64_t y = area.y1; y <= area.y2; ++y) {
+            const float fy = my.scale * float(y) + my.offset;
+            const int64_t iy = trunc_coord(fy);
+            const float ay = fy - float(iy);
+            int lower_slot = -1;
+            auto [a0, b0] = rows.row(iy, upper_slot, &lower_slot);
+            auto [a1, b1] = rows.row(iy + 1, lower_slot, &upper_slot);
+            bilinear_row_any(cols.ax.data(), ay, a0, b0, a1, b1, out.row(p, y), n);
+        }
+    }
+}
+
+}  // namespace
+
+// ---- workers ------------------------------------------------------------------------
+
+int64_t shrink_factor(int level) {
+    return level >= kMaxShrinkLevel ? 65535 : int64_t(1) << std::max(level - 1, 0);
+}
+
+bool shrink_height_fits(const ImageBuffer& b) {
+    if (b.height < kMaxShrinkHeight) return true;
+    std::fprintf(stderr, "ERROR : too large y size (current-max:%d)\n", kMaxShrinkHeight);
+    std::fprintf(stderr, "        %s : %d x %d\n", b.name.c_str(), b.width, b.height);
+    return false;
+}
+
+bool shrink_levels_valid(int xlevel, int ylevel) {
+    if (xlevel >= 1 && xlevel <= kMaxShrinkLevel && ylevel >= 1 && ylevel <= kMaxShrinkLevel)
+        return true;
+    std::fprintf(stderr, "ERROR : shrink level out of range (min:1-max:%d)\n", kMaxShrinkLevel);
+    std::fprintf(stderr, "        level : %d %d\n", xlevel, ylevel);
+    return false;
+}
+
+int shrink_buffer(const char* in, const char* out, int xlevel, int ylevel, int mask) {
+    ImageBuffer *src = nullptr, *dst = nullptr;
+    if (!find_buffers2(in, out, src, dst)) return 0;
+    if (!shrink_height_fits(*src) || !shrink_levels_valid(xlevel, ylevel)) return 0;
+
+    if (!same_word(in, kShrinkTmp) && !same_word(out, kShrinkTmp)) {
+        // The temporary would only hold a copy of the input: reduce straight from the
+        // input, and leave the registry as the temporary's disposal would.
+        shrink_planes(*src, *dst, xlevel, ylevel, mask);
+        if (ImageBuffer* tmp = find_buffer(kShrinkTmp)) destroy_buffer(unlink_buffer(tmp));
+        return 1;
+    }
+
+    // One of the buffers is the temporary itself: go through it step by step.
+    const int32_t x = src->x, y = src->y;
+    const int64_t w2 = reduced_width(*src, xlevel), h2 = reduced_height(*src, ylevel);
+    ImageBuffer* tmp = make_buffer(kShrinkTmp, x, y, src->width, src->height, src->components);
+    copy_region(in, kShrinkTmp);
+    reduce_in_place(*tmp, xlevel, ylevel, mask);
+    CopyRequest req;
+    req.whole_window = false;
+    req.ox = x;
+    req.oy = y;
+    req.w = w2;
+    req.h = h2;
+    req.key = mask_key(mask);
+    copy_region(kShrinkTmp, out, req);
+    return dispose_buffer(kShrinkTmp);
+}
+
+int nearest_zoom(const char* in, const char* out, const Rect* src_window,
+                 const Rect* dst_window) {
+    ImageBuffer *src = nullptr, *dst = nullptr;
+    if (!find_buffers2(in, out, src, dst)) return 0;
+    const Rect s = src_window ? *src_window : src->rect();
+    const Rect d = dst_window ? *dst_window : dst->rect();
+    const AxisMap mx = axis_map(s.x1, s.x2, d.x1, d.x2);
+    const AxisMap my = axis_map(s.y1, s.y2, d.y1, d.y2);
+    Rect area = dst->rect();
+    if (dst_window)
+        area = {std::max(area.x1, d.x1), std::max(area.y1, d.y1), std::min(area.x2, d.x2),
+                std::min(area.y2, d.y2)};
+    if (area.empty()) return 1;
+    if (src == dst)
+        nearest_in_place(*dst, area, mx, my);
+    else
+        nearest_planes(*src, *dst, area, mx, my);
+    return 1;
+}
+
+int bilinear_zoom(const char* in, const char* out, int /*mask*/) {
+    ImageBuffer *src = nullptr, *dst = nullptr;
+    if (!find_buffers2(in, out, src, dst)) return 0;
+    const Rect s = src->rect(), d = dst->rect();
+    const AxisMap mx = axis_map(s.x1, s.x2, d.x1, d.x2);
+    const AxisMap my = axis_map(s.y1, s.y2, d.y1, d.y2);
+    if (d.empty()) return 1;
+    if (src == dst)
+        bilinear_in_place(*dst, mx, my);
+    else
+        bilinear_planes(*src, *dst, mx, my);
+    return 1;
+}
+
+void zoom_allow_wide_vectors(bool allow) { wide_vectors_allowed = allow; }
+
+// ---- commands ---------------------------------------------------------------------
+
+namespace {
+
+void print_lines(const char* const* lines, size_t n) {
+    for (size_t i = 0; i < n; ++i) std::fputs(lines[i], stderr);
+}
+
+void shrink_help(const char* word, int mode) {
+    if (mode != 1) return print_summary(word, "make shrink image");
+    std::fprintf(stderr, "Usage : %s [-options] inBuffName outBuffName\n", word);
+    static const char* const lines[] = {
+        "[options]\n",
+        " -l xlevel ylevel : shrink level ( level >= 1 )\n",
+        " -rgba : full component\n",
+        " -rgb  : rgb only\n",
+        " -r    :   red only ( component #0 )\n",
+        " -g    : green only ( component #0 )\n",
+        " -b    :  blue only ( component #0 )\n",
+        " -a    : alpha only ( component #0 )\n",
+        "[default]\n",
+        " -l 1 1\n",
+        " -rgba\n",
+    };
+    print_lines(lines, std::size(lines));
+}
+
+void bzoom_help(const char* word, int mode) {
+    if (mode != 1) return print_summary(word, "bad zoom effect");
+    std::fprintf(stderr, "Usage : %s [-options] inBuffName outBuffName\n", word);
+    static const char* const lines[] = {
+        "[Options]\n",
+        " -s ox oy  w  h : source window size & origin set\n",
+        " -w x1 y1 x2 y2 : source window size & origin set\n",
+        " -f             : full source window\n",
+        " -S ox oy  w  h : destination window size & orign set\n",
+        " -W x1 y1 x2 y2 : destination window size & origin set\n",
+        " -F             : full destination window\n",
+        "[Default]\n",
+        " -f\n",
+        " -F\n",
+    };
+    print_lines(lines, std::size(lines));
+}
+
+void blzoom_help(const char* word, int mode) {
+    if (mode != 1) return print_summary(word, "bi-linear zoom effect");
+    std::fprintf(stderr, "Usage : %s [-options] inBuffName outBuffName\n", word);
+    static const char* const lines[] = {
+        "[Options]\n",
+        " -rgba :  full plane\n",
+        " -rgb  :   rgb plane only\n",
+        " -r    :   red plane only ( component #0 )\n",
+        " -g    : green plane only ( component #0 )\n",
+        " -b    :  blue plane only ( component #0 )\n",
+        " -a    : alpha plane only ( component #0 )\n",
+        "[Default]\n",
+        " -rgba\n",
+    };
+    print_lines(lines, std::size(lines));
+}
+
+// Collects the in/out names: false (after the error) on a third name.
+bool take_name(const char* word, const char* (&names)[2], int& count, const char* cmd,
+               HelpPrinter help) {
+    if (count == 2) return command_error("Invalid argment", cmd, help) != 0;
+    names[count++] = word;
+    return true;
+}
+
+// Four numbers after word i as a window: "-s" ox oy w h, or corners for "-w".
+Rect window_words(char** argv, int i, bool corners) {
+    const int64_t a = to_int(argv[i + 1]), b = to_int(argv[i + 2]);
+    const int64_t c = to_int(argv[i + 3]), d = to_int(argv[i + 4]);
+    if (corners) return {a, b, c, d};
+    return {a, b, a + c - 1, b + d - 1};
+}
+
+void order_corners(Rect& r) {
+    if (r.x1 > r.x2) std::swap(r.x1, r.x2);
+    if (r.y1 > r.y2) std::swap(r.y1, r.y2);
+}
+
+}  // namespace
+
+int cmd_shrink(int argc, char** argv) {
+    if (answer_help(argc, argv, shrink_help)) return 1;
+    int mask = 15, xlevel = 1, ylevel = 1, count = 0;
+    const char* names[2] = {nullptr, nullptr};
+    for (int i = 1; i < argc; ++i) {
+        const char* w = argv[i];
+        const int m = plane_mask_word(w);
+        if (m >= 0) {
+            mask = m;
+        } else if (same_word(w, "-l")) {
+            if (!need_args(argc, argv, i, 2, shrink_help)) return 0;
+            xlevel = to_int(argv[i + 1]);
+            ylevel = to_int(argv[i + 2]);
+            i += 2;
+        } else if (!take_name(w, names, count, argv[0], shrink_help)) {
+            return 0;
+        }
+    }
+    if (count < 2) return command_error("You must define in/out buff name", argv[0], shrink_help);
+    return shrink_buffer(names[0], names[1], xlevel, ylevel, mask);
+}
+
+int cmd_bzoom(int argc, char** argv) {
+    if (answer_help(argc, argv, bzoom_help)) return 1;
+    bool has_src = false, has_dst = false;
+    Rect src, dst;
+    int count = 0;
+    const char* names[2] = {nullptr, nullptr};
+    for (int i = 1; i < argc; ++i) {
+        const char* w = argv[i];
+        const bool lower = same_word(w, "-s") || same_word(w, "-w");
+        const bool upper = same_word(w, "-S") || same_word(w, "-W");
+        if (lower || upper) {
+            if (!need_args(argc, argv, i, 4, bzoom_help)) return 0;
+            const bool corners = w[1] == 'w' || w[1] == 'W';
+            (lower ? src : dst) = window_words(argv, i, corners);
+            (lower ? has_src : has_dst) = true;
+            i += 4;
+        } else if (same_word(w, "-f")) {
+            has_src = false;
+        } else if (same_word(w, "-F")) {
+            has_dst = false;
+        } else if (!take_name(w, names, count, argv[0], bzoom_help)) {
+            return 0;
+        }
+    }
+    if (count < 2) return command_error("You must define in/out buff name", argv[0], bzoom_help);
+    order_corners(src);
+    order_corners(dst);
+    return nearest_zoom(names[0], names[1], has_src ? &src : nullptr, has_dst ? &dst : nullptr);
+}
+
+int cmd_blzoom(int argc, char** argv) {
+    if (answer_help(argc, argv, blzoom_help)) return 1;
+    int mask = 15, count = 0;
+    const char* names[2] = {nullptr, nullptr};
+    for (int i = 1; i < argc; ++i) {
+        const int m = plane_mask_word(argv[i]);
+        if (m >= 0)
+            mask = m;
+        else if (!take_name(argv[i], names, count, argv[0], blzoom_help))
+            return 0;
+    }
+    if (count < 2) return command_error("You must define in/out buff name", argv[0], blzoom_help);
+    return bilinear_zoom(names[0], names[1], mask);
+}
