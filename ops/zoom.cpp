@@ -48,69 +48,134 @@ const char* mask_key(int mask) {
     return keys[mask & 15];
 }
 
-// Adds floor(sum of each run of cx bytes / 2^shift) to acc[j] for j in [0, n),
-// the runs starting at src.
-void add_row_sums(const uint8_t* __restrict src, uint32_t* __restrict acc, int64_t n,
-                  int64_t cx, int shift) {
+// hs[j] = (sum of the cx bytes from src + j * cx) >> shift for j in [0, n). With
+// cx = 2^shift (or 65535 and shift 16) every value fits a byte.
+void row_sums(const uint8_t* __restrict src, uint8_t* __restrict hs, int64_t n, int64_t cx,
+              int shift) {
+    int64_t j = 0;
     if (cx == 1) {
-        for (int64_t j = 0; j < n; ++j) acc[j] += src[j];
-        return;
-    }
-    if (cx == 2) {
-        for (int64_t j = 0; j < n; ++j) acc[j] += uint32_t(src[2 * j] + src[2 * j + 1]) >> 1;
+        std::memcpy(hs, src, size_t(n));
         return;
     }
 #if defined(__SSE2__)
-    if (cx % 16 == 0) {
-        // Sums of 8 bytes each from the sum of absolute differences to zero.
+    const __m128i low = _mm_set1_epi16(0x00FF);
+    auto load = [](const uint8_t* q) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(q)); };
+    // Sums of byte pairs as 16-bit lanes.
+    auto pairs = [&](__m128i v) { return _mm_add_epi16(_mm_and_si128(v, low), _mm_srli_epi16(v, 8)); };
+    if (cx == 2) {
+        for (; j + 16 <= n; j += 16) {
+            const uint8_t* q = src + 2 * j;
+            __m128i a = _mm_srli_epi16(pairs(load(q)), 1);
+            __m128i b = _mm_srli_epi16(pairs(load(q + 16)), 1);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(hs + j), _mm_packus_epi16(a, b));
+        }
+    } else if (cx == 4) {
+        const __m128i ones = _mm_set1_epi16(1);
+        auto quads = [&](const uint8_t* q) {
+            return _mm_srli_epi32(_mm_madd_epi16(pairs(load(q)), ones), 2);
+        };
+        for (; j + 16 <= n; j += 16) {
+            const uint8_t* q = src + 4 * j;
+            __m128i a = _mm_packs_epi32(quads(q), quads(q + 16));
+            __m128i b = _mm_packs_epi32(quads(q + 32), quads(q + 48));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(hs + j), _mm_packus_epi16(a, b));
+        }
+    } else if (cx == 8) {
+        // The sum of absolute differences to zero sums each half of 16 bytes.
         const __m128i zero = _mm_setzero_si128();
-        for (int64_t j = 0; j < n; ++j) {
-            const uint8_t* s = src + j * cx;
+        for (; j + 2 <= n; j += 2) {
+            __m128i v = _mm_sad_epu8(load(src + 8 * j), zero);
+            hs[j] = uint8_t(uint32_t(_mm_cvtsi128_si32(v)) >> shift);
+            hs[j + 1] = uint8_t(uint32_t(_mm_cvtsi128_si32(_mm_unpackhi_epi64(v, v))) >> shift);
+        }
+    } else if (cx % 16 == 0) {
+        const __m128i zero = _mm_setzero_si128();
+        for (; j < n; ++j) {
+            const uint8_t* q = src + j * cx;
             __m128i sum = zero;
-            for (int64_t c = 0; c < cx; c += 16)
-                sum = _mm_add_epi64(
-                    sum, _mm_sad_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s + c)),
-                                      zero));
+            for (int64_t c = 0; c < cx; c += 16) sum = _mm_add_epi64(sum, _mm_sad_epu8(load(q + c), zero));
             uint32_t total = uint32_t(_mm_cvtsi128_si32(sum)) +
                              uint32_t(_mm_cvtsi128_si32(_mm_unpackhi_epi64(sum, sum)));
-            acc[j] += total >> shift;
+            hs[j] = uint8_t(total >> shift);
         }
-        return;
     }
 #endif
-    for (int64_t j = 0; j < n; ++j) {
-        const uint8_t* s = src + j * cx;
+    for (; j < n; ++j) {
+        const uint8_t* q = src + j * cx;
         uint32_t total = 0;
-        for (int64_t c = 0; c < cx; ++c) total += s[c];
-        acc[j] += total >> shift;
+        for (int64_t c = 0; c < cx; ++c) total += q[c];
+        hs[j] = uint8_t(total >> shift);
+    }
+}
+
+// o[j] = ((r0 pair j >> 1) + (r1 pair j >> 1)) >> 1: the 2 x 2 reduction of two
+// rows in one pass.
+void halve_2x2(const uint8_t* __restrict r0, const uint8_t* __restrict r1, uint8_t* __restrict o,
+               int64_t n) {
+    int64_t j = 0;
+#if defined(__SSE2__)
+    const __m128i low = _mm_set1_epi16(0x00FF);
+    auto half = [&](const uint8_t* q) {
+        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
+        return _mm_srli_epi16(_mm_add_epi16(_mm_and_si128(v, low), _mm_srli_epi16(v, 8)), 1);
+    };
+    for (; j + 16 <= n; j += 16) {
+        __m128i a = _mm_srli_epi16(_mm_add_epi16(half(r0 + 2 * j), half(r1 + 2 * j)), 1);
+        __m128i b =
+            _mm_srli_epi16(_mm_add_epi16(half(r0 + 2 * j + 16), half(r1 + 2 * j + 16)), 1);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(o + j), _mm_packus_epi16(a, b));
+    }
+#endif
+    for (; j < n; ++j)
+        o[j] = uint8_t((((r0[2 * j] + r0[2 * j + 1]) >> 1) + ((r1[2 * j] + r1[2 * j + 1]) >> 1)) >> 1);
+}
+
+// The reduced rows of one plane; Acc holds the sum of cy shifted row sums.
+template <class Acc>
+void shrink_plane(const ImageBuffer& src, ImageBuffer& dst, int p, const Rect& t, int xlevel,
+                  int ylevel) {
+    const int64_t cx = shrink_factor(xlevel), cy = shrink_factor(ylevel);
+    const Rect all = src.rect(), d = dst.rect();
+    const int64_t j0 = t.x1 - all.x1, n = t.width();
+    std::vector<Acc> acc(static_cast<size_t>(n));
+    std::vector<uint8_t> hs(static_cast<size_t>(n)), row(static_cast<size_t>(n));
+    const int xs = xlevel - 1, ys = ylevel - 1;
+    for (int64_t y = t.y1; y <= t.y2; ++y) {
+        const int64_t first = all.y1 + (y - all.y1) * cy;  // bottom row of the block
+        if (cy == 1) {
+            row_sums(src.row(p, first) + j0 * cx, row.data(), n, cx, xs);
+        } else if (cx == 2 && cy == 2) {
+            halve_2x2(src.row(p, first) + 2 * j0, src.row(p, first + 1) + 2 * j0, row.data(), n);
+        } else {
+            Acc* __restrict a = acc.data();
+            const uint8_t* __restrict h = hs.data();
+            std::fill(acc.begin(), acc.end(), Acc(0));
+            for (int64_t k = 0; k < cy; ++k) {
+                row_sums(src.row(p, first + k) + j0 * cx, hs.data(), n, cx, xs);
+                for (int64_t j = 0; j < n; ++j) a[j] = Acc(a[j] + h[j]);
+            }
+            uint8_t* __restrict o = row.data();
+            for (int64_t j = 0; j < n; ++j) o[j] = uint8_t(a[j] >> ys);
+        }
+        std::memcpy(dst.row(p, y) + (t.x1 - d.x1), row.data(), size_t(n));
     }
 }
 
 // The reduction of the checked buffers, written straight into dst.
 void shrink_planes(const ImageBuffer& src, ImageBuffer& dst, int xlevel, int ylevel, int mask) {
-    const int64_t cx = shrink_factor(xlevel), cy = shrink_factor(ylevel);
     const int64_t w2 = reduced_width(src, xlevel), h2 = reduced_height(src, ylevel);
-    const Rect all = src.rect();
-    Rect t{all.x1, all.y1, all.x1 + w2 - 1, all.y1 + h2 - 1};
-    const Rect d = dst.rect();
-    t = {std::max(t.x1, d.x1), std::max(t.y1, d.y1), std::min(t.x2, d.x2), std::min(t.y2, d.y2)};
+    const Rect all = src.rect(), d = dst.rect();
+    const Rect t{std::max(all.x1, d.x1), std::max(all.y1, d.y1), std::min(all.x1 + w2 - 1, d.x2),
+                 std::min(all.y1 + h2 - 1, d.y2)};
     if (t.empty()) return;
-
-    const int64_t j0 = t.x1 - all.x1, n = t.width();
-    std::vector<uint32_t> acc(static_cast<size_t>(n));
-    std::vector<uint8_t> row(static_cast<size_t>(n));
     const int planes = std::min(src.components, dst.components);
     for (int p = 0; p < planes; ++p) {
         if (!(mask & (1 << p))) continue;
-        for (int64_t y = t.y1; y <= t.y2; ++y) {
-            const int64_t i = y - all.y1;
-            std::fill(acc.begin(), acc.end(), 0u);
-            for (int64_t k = 0; k < cy; ++k)
-                add_row_sums(src.row(p, all.y1 + i * cy + k) + j0 * cx, acc.data(), n, cx,
-                             xlevel - 1);
-            for (int64_t j = 0; j < n; ++j) row[size_t(j)] = uint8_t(acc[size_t(j)] >> (ylevel - 1));
-            std::memcpy(dst.row(p, y) + (t.x1 - d.x1), row.data(), size_t(n));
-        }
+        // cy shifted row sums of at most 255 each.
+        if (shrink_factor(ylevel) <= 0xFFFF / 255)
+            shrink_plane<uint16_t>(src, dst, p, t, xlevel, ylevel);
+        else
+            shrink_plane<uint32_t>(src, dst, p, t, xlevel, ylevel);
     }
 }
 
@@ -269,18 +334,33 @@ void bilinear_in_place(ImageBuffer& b, const AxisMap& mx, const AxisMap& my) {
     }
 }
 
-// One output row from the gathered neighbours: a0/b0 the input row iy at ix and
-// ix + 1, a1/b1 the row iy + 1.
-template <bool Wide>
-inline void bilinear_row(const float* __restrict ax, float ay, const float* __restrict a0,
-                         const float* __restrict b0, const float* __restrict a1,
-                         const float* __restrict b1, uint8_t* __restrict out, int64_t n) {
+// The four weights of every pixel of one output row (the same for every plane).
+struct RowWeights {
+    std::vector<float> w00, w10, w01, w11;
+    explicit RowWeights(int64_t n)
+        : w00(size_t(n)), w10(size_t(n)), w01(size_t(n)), w11(size_t(n)) {}
+};
+
+inline void row_weights_body(const float* __restrict ax, float ay, float* __restrict w00,
+                             float* __restrict w10, float* __restrict w01, float* __restrict w11,
+                             int64_t n) {
     for (int64_t x = 0; x < n; ++x) {
-        const float w11 = ax[x] * ay;
-        const float w01 = ay - w11;
-        const float w10 = ax[x] - w11;
-        const float w00 = 1.0f - w10 - w01 - w11;
-        const float v = w00 * a0[x] + w10 * b0[x] + w01 * a1[x] + w11 * b1[x];
+        w11[x] = ax[x] * ay;
+        w01[x] = ay - w11[x];
+        w10[x] = ax[x] - w11[x];
+        w00[x] = 1.0f - w10[x] - w01[x] - w11[x];
+    }
+}
+
+// One output row from the weights and the gathered neighbours: a0/b0 the input
+// row iy at ix and ix + 1, a1/b1 the row iy + 1.
+inline void weighted_row_body(const float* __restrict w00, const float* __restrict w10,
+                              const float* __restrict w01, const float* __restrict w11,
+                              const float* __restrict a0, const float* __restrict b0,
+                              const float* __restrict a1, const float* __restrict b1,
+                              uint8_t* __restrict out, int64_t n) {
+    for (int64_t x = 0; x < n; ++x) {
+        const float v = w00[x] * a0[x] + w10[x] * b0[x] + w01[x] * a1[x] + w11[x] * b1[x];
         const int t = v >= 255.0f ? 255 : int(v);
         out[x] = uint8_t(t < 0 ? 0 : t);
     }
@@ -288,10 +368,18 @@ inline void bilinear_row(const float* __restrict ax, float ay, const float* __re
 
 #if defined(__GNUC__) && defined(__x86_64__)
 #define KQ_ZOOM_AVX2 1
-__attribute__((target("avx2"), flatten)) void bilinear_row_avx2(
-    const float* ax, float ay, const float* a0, const float* b0, const float* a1, const float* b1,
-    uint8_t* out, int64_t n) {
-    bilinear_row<true>(ax, ay, a0, b0, a1, b1, out, n);
+// The same loops compiled for AVX2: single-precision operations one by one (no
+// fused multiply-add), so the same values.
+__attribute__((target("avx2"), flatten)) void row_weights_avx2(const float* ax, float ay,
+                                                               float* w00, float* w10, float* w01,
+                                                               float* w11, int64_t n) {
+    row_weights_body(ax, ay, w00, w10, w01, w11, n);
+}
+
+__attribute__((target("avx2"), flatten)) void weighted_row_avx2(
+    const float* w00, const float* w10, const float* w01, const float* w11, const float* a0,
+    const float* b0, const float* a1, const float* b1, uint8_t* out, int64_t n) {
+    weighted_row_body(w00, w10, w01, w11, a0, b0, a1, b1, out, n);
 }
 
 bool has_avx2() {
@@ -302,12 +390,31 @@ bool has_avx2() {
 
 bool wide_vectors_allowed = true;
 
-void bilinear_row_any(const float* ax, float ay, const float* a0, const float* b0, const float* a1,
-                      const float* b1, uint8_t* out, int64_t n) {
+bool use_avx2() {
 #if KQ_ZOOM_AVX2
-    if (wide_vectors_allowed && has_avx2()) return bilinear_row_avx2(ax, ay, a0, b0, a1, b1, out, n);
+    return wide_vectors_allowed && has_avx2();
+#else
+    return false;
 #endif
-    bilinear_row<false>(ax, ay, a0, b0, a1, b1, out, n);
+}
+
+void row_weights(const float* ax, float ay, RowWeights& w, int64_t n) {
+#if KQ_ZOOM_AVX2
+    if (use_avx2())
+        return row_weights_avx2(ax, ay, w.w00.data(), w.w10.data(), w.w01.data(), w.w11.data(), n);
+#endif
+    row_weights_body(ax, ay, w.w00.data(), w.w10.data(), w.w01.data(), w.w11.data(), n);
+}
+
+void weighted_row(const RowWeights& w, const float* a0, const float* b0, const float* a1,
+                  const float* b1, uint8_t* out, int64_t n) {
+#if KQ_ZOOM_AVX2
+    if (use_avx2())
+        return weighted_row_avx2(w.w00.data(), w.w10.data(), w.w01.data(), w.w11.data(), a0, b0,
+                                 a1, b1, out, n);
+#endif
+    weighted_row_body(w.w00.data(), w.w10.data(), w.w01.data(), w.w11.data(), a0, b0, a1, b1,
+                      out, n);
 }
 
 // The neighbours at ix and ix + 1 of one input row, for every output column, as
@@ -391,17 +498,20 @@ void bilinear_planes(const ImageBuffer& in, ImageBuffer& out, const AxisMap& mx,
         cols.ax[size_t(k)] = fx - float(cols.ix[size_t(k)]);
     }
     const int planes = std::min(in.components, out.components);
-    for (int p = 0; p < planes; ++p) {
-        NeighbourRows rows(in, p, cols.ix);
-        int upper_slot = -1;
-        for (int64_t y = area.y1; y <= area.y2; ++y) {
-            const float fy = my.scale * float(y) + my.offset;
-            const int64_t iy = trunc_coord(fy);
-            const float ay = fy - float(iy);
+    std::vector<NeighbourRows> rows;
+    for (int p = 0; p < planes; ++p) rows.emplace_back(in, p, cols.ix);
+    std::vector<int> upper_slot(size_t(planes), -1);
+    RowWeights w(n);
+    for (int64_t y = area.y1; y <= area.y2; ++y) {
+        const float fy = my.scale * float(y) + my.offset;
+        const int64_t iy = trunc_coord(fy);
+        const float ay = fy - float(iy);
+        row_weights(cols.ax.data(), ay, w, n);
+        for (int p = 0; p < planes; ++p) {
             int lower_slot = -1;
-            auto [a0, b0] = rows.row(iy, upper_slot, &lower_slot);
-            auto [a1, b1] = rows.row(iy + 1, lower_slot, &upper_slot);
-            bilinear_row_any(cols.ax.data(), ay, a0, b0, a1, b1, out.row(p, y), n);
+            auto [a0, b0] = rows[size_t(p)].row(iy, upper_slot[size_t(p)], &lower_slot);
+            auto [a1, b1] = rows[size_t(p)].row(iy + 1, lower_slot, &upper_slot[size_t(p)]);
+            weighted_row(w, a0, b0, a1, b1, out.row(p, y), n);
         }
     }
 }

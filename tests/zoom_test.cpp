@@ -186,7 +186,7 @@ TEST_F(Zoom, ShrinkCasesLimitsAndTemporary) {
     ASSERT_EQ(shrink_buffer("a", "sys:ShrinkTmp", 2, 1, 15), 1);
     EXPECT_EQ(find_buffer("sys:ShrinkTmp"), nullptr);
 
-    make_buffer("tall", 3, 4, 2, 65535, 1);
+    make_buffer("tall", 0, 0, 2, 65535, 1);
     testing::internal::CaptureStderr();
     EXPECT_EQ(run_line("shrink tall b"), 0);
     EXPECT_EQ(run_line("shrink -l 0 1 a b"), 0);
