@@ -22,6 +22,9 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__GNUC__) && defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 #include "buffer/rearrange.h"
 #include "interp/command.h"
@@ -376,10 +379,54 @@ __attribute__((target("avx2"), flatten)) void row_weights_avx2(const float* ax, 
     row_weights_body(ax, ay, w00, w10, w01, w11, n);
 }
 
-__attribute__((target("avx2"), flatten)) void weighted_row_avx2(
-    const float* w00, const float* w10, const float* w01, const float* w11, const float* a0,
-    const float* b0, const float* a1, const float* b1, uint8_t* out, int64_t n) {
-    weighted_row_body(w00, w10, w01, w11, a0, b0, a1, b1, out, n);
+// Eight weighted sums from column i on, in the written order, truncated toward zero.
+__attribute__((target("avx2"))) inline __m256i weighted8(const float* w00, const float* w10,
+                                                          const float* w01, const float* w11,
+                                                          const float* a0, const float* b0,
+                                                          const float* a1, const float* b1,
+                                                          int64_t i) {
+    __m256 v = _mm256_add_ps(_mm256_mul_ps(_mm256_loadu_ps(w00 + i), _mm256_loadu_ps(a0 + i)),
+                             _mm256_mul_ps(_mm256_loadu_ps(w10 + i), _mm256_loadu_ps(b0 + i)));
+    v = _mm256_add_ps(v, _mm256_mul_ps(_mm256_loadu_ps(w01 + i), _mm256_loadu_ps(a1 + i)));
+    v = _mm256_add_ps(v, _mm256_mul_ps(_mm256_loadu_ps(w11 + i), _mm256_loadu_ps(b1 + i)));
+    return _mm256_cvttps_epi32(v);
+}
+
+__attribute__((target("avx2"))) void weighted_row_avx2(const float* w00, const float* w10,
+                                                        const float* w01, const float* w11,
+                                                        const float* a0, const float* b0,
+                                                        const float* a1, const float* b1,
+                                                        uint8_t* out, int64_t n) {
+    // The saturating packs clamp to 0 ... 255 (255 exactly from 255.0 up); the
+    // permutation undoes their lane interleave.
+    const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
+    int64_t x = 0;
+    for (; x + 32 <= n; x += 32) {
+        __m256i lo = _mm256_packus_epi32(weighted8(w00, w10, w01, w11, a0, b0, a1, b1, x),
+                                         weighted8(w00, w10, w01, w11, a0, b0, a1, b1, x + 8));
+        __m256i hi =
+            _mm256_packus_epi32(weighted8(w00, w10, w01, w11, a0, b0, a1, b1, x + 16),
+                                weighted8(w00, w10, w01, w11, a0, b0, a1, b1, x + 24));
+        __m256i bytes = _mm256_permutevar8x32_epi32(_mm256_packus_epi16(lo, hi), order);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x), bytes);
+    }
+    weighted_row_body(w00 + x, w10 + x, w01 + x, w11 + x, a0 + x, b0 + x, a1 + x, b1 + x, out + x,
+                      n - x);
+}
+
+// a[k] = e[rel[k]], b[k] = e[rel[k] + 1].
+__attribute__((target("avx2"))) void gather_pairs_avx2(const float* e, const int32_t* rel,
+                                                        float* a, float* b, int64_t n) {
+    int64_t k = 0;
+    for (; k + 8 <= n; k += 8) {
+        __m256i i = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rel + k));
+        _mm256_storeu_ps(a + k, _mm256_i32gather_ps(e, i, 4));
+        _mm256_storeu_ps(b + k, _mm256_i32gather_ps(e + 1, i, 4));
+    }
+    for (; k < n; ++k) {
+        a[k] = e[rel[k]];
+        b[k] = e[rel[k] + 1];
+    }
 }
 
 bool has_avx2() {
@@ -428,6 +475,7 @@ public:
         ext_.resize(size_t(hi - lo_ + 1));
         rel_.resize(ix.size());
         for (size_t k = 0; k < ix.size(); ++k) rel_[k] = ix[k] - lo_;
+        if (hi - lo_ < INT32_MAX) rel32_.assign(rel_.begin(), rel_.end());
         for (Slot& s : slots_) {
             s.a.resize(size_t(n_));
             s.b.resize(size_t(n_));
@@ -439,7 +487,7 @@ public:
     }
 
     // Gathered rows for input row y, reusing a slot that holds it (never `keep`).
-    const std::pair<const float*, const float*> row(int64_t y, int keep_slot, int* slot_used) {
+    std::pair<const float*, const float*> row(int64_t y, int keep_slot, int* slot_used) {
         for (int k = 0; k < 2; ++k)
             if (slots_[k].valid && slots_[k].y == y) {
                 *slot_used = k;
@@ -458,20 +506,31 @@ private:
         std::vector<float> a, b;
     };
 
+    // The input row y over columns lo_ ... hi as floats, the outside cell where the
+    // row or a column lies outside the window; then the pairs of every column.
     void fill(Slot& s, int64_t y) {
-        const uint8_t cell = in_.outside[0];
-        std::fill(ext_.begin(), ext_.end(), cell);
+        std::fill(ext_.begin(), ext_.end(), float(in_.outside[0]));
         const Rect r = in_.rect();
-        if (y >= r.y1 && y <= r.y2 && cut_lo_ <= cut_hi_)
-            std::memcpy(ext_.data() + (cut_lo_ - lo_), in_.row(p_, y) + (cut_lo_ - r.x1),
-                        size_t(cut_hi_ - cut_lo_ + 1));
-        const uint8_t* __restrict e = ext_.data();
-        const int64_t* __restrict rel = rel_.data();
+        if (y >= r.y1 && y <= r.y2 && cut_lo_ <= cut_hi_) {
+            const uint8_t* __restrict q = in_.row(p_, y) + (cut_lo_ - r.x1);
+            float* __restrict e = ext_.data() + (cut_lo_ - lo_);
+            for (int64_t k = 0, m = cut_hi_ - cut_lo_ + 1; k < m; ++k) e[k] = float(q[k]);
+        }
         float* __restrict a = s.a.data();
         float* __restrict b = s.b.data();
+#if KQ_ZOOM_AVX2
+        if (use_avx2() && !rel32_.empty()) {
+            gather_pairs_avx2(ext_.data(), rel32_.data(), a, b, n_);
+            s.valid = true;
+            s.y = y;
+            return;
+        }
+#endif
+        const float* __restrict e = ext_.data();
+        const int64_t* __restrict rel = rel_.data();
         for (int64_t k = 0; k < n_; ++k) {
-            a[k] = float(e[rel[k]]);
-            b[k] = float(e[rel[k] + 1]);
+            a[k] = e[rel[k]];
+            b[k] = e[rel[k] + 1];
         }
         s.valid = true;
         s.y = y;
@@ -480,8 +539,9 @@ private:
     const ImageBuffer& in_;
     int p_;
     int64_t n_, lo_ = 0, cut_lo_ = 0, cut_hi_ = 0;
-    std::vector<uint8_t> ext_;
+    std::vector<float> ext_;
     std::vector<int64_t> rel_;
+    std::vector<int32_t> rel32_;
     Slot slots_[2];
 };
 
@@ -501,17 +561,26 @@ void bilinear_planes(const ImageBuffer& in, ImageBuffer& out, const AxisMap& mx,
     std::vector<NeighbourRows> rows;
     for (int p = 0; p < planes; ++p) rows.emplace_back(in, p, cols.ix);
     std::vector<int> upper_slot(size_t(planes), -1);
-    RowWeights w(n);
+    // The weights are made for a stretch of columns at a time and used for every
+    // plane while they are in the first-level cache.
+    constexpr int64_t kStretch = 1024;
+    RowWeights w(std::min(n, kStretch));
     for (int64_t y = area.y1; y <= area.y2; ++y) {
         const float fy = my.scale * float(y) + my.offset;
         const int64_t iy = trunc_coord(fy);
         const float ay = fy - float(iy);
-        row_weights(cols.ax.data(), ay, w, n);
+        std::pair<const float*, const float*> lower[4], upper[4];
         for (int p = 0; p < planes; ++p) {
             int lower_slot = -1;
-            auto [a0, b0] = rows[size_t(p)].row(iy, upper_slot[size_t(p)], &lower_slot);
-            auto [a1, b1] = rows[size_t(p)].row(iy + 1, lower_slot, &upper_slot[size_t(p)]);
-            weighted_row(w, a0, b0, a1, b1, out.row(p, y), n);
+            lower[p] = rows[size_t(p)].row(iy, upper_slot[size_t(p)], &lower_slot);
+            upper[p] = rows[size_t(p)].row(iy + 1, lower_slot, &upper_slot[size_t(p)]);
+        }
+        for (int64_t c = 0; c < n; c += kStretch) {
+            const int64_t m = std::min(kStretch, n - c);
+            row_weights(cols.ax.data() + c, ay, w, m);
+            for (int p = 0; p < planes; ++p)
+                weighted_row(w, lower[p].first + c, lower[p].second + c, upper[p].first + c,
+                             upper[p].second + c, out.row(p, y) + c, m);
         }
     }
 }
