@@ -270,9 +270,18 @@ void nearest_planes(const ImageBuffer& in, ImageBuffer& out, const Rect& area, c
     const uint8_t cell = in.outside[0];
     const int planes = std::min(in.components, out.components);
     for (int p = 0; p < planes; ++p) {
+        const uint8_t* previous = nullptr;  // the row written last, read from previous_sy
+        int64_t previous_sy = 0;
         for (int64_t y = area.y1; y <= area.y2; ++y) {
             uint8_t* o = out.row(p, y) + (area.x1 - out.window.x1);
             const int64_t sy = nearest_coord(my, y);
+            if (previous && sy == previous_sy) {
+                std::memcpy(o, previous, size_t(n));
+                previous = o;
+                continue;
+            }
+            previous = o;
+            previous_sy = sy;
             if (sy < src.y1 || sy > src.y2) {
                 std::memset(o, cell, size_t(n));
                 continue;
