@@ -3,7 +3,6 @@
 #include "ops/glow.h"
 
 #include <cstdio>
-#include <iterator>
 
 #include "buffer/image_buffer.h"
 #include "interp/command.h"
