@@ -25,6 +25,7 @@ trap 'rm -rf "$WORK"' EXIT
 # Rows: label | command | MiB the command must read | MiB it must write.
 # A 4096 x 4096 plane is 16 MiB, a four-plane buffer 64 MiB. Buffer h sits half
 # over a (origin 2048,0), so in the general case B covers half of the work region.
+# Buffer s (2048 x 2048) is the source of the 2x zooms.
 ROWS=$(cat <<'EOF'
 plus            | plus a b o           | 128 | 64
 over            | over a b o           | 128 | 64
@@ -47,6 +48,11 @@ blur -z 50 50   | blur -z 50 50 a o    |  64 | 64
 filter3 -f hi   | filter3 -f hi o      |  64 | 64
 filter3 -f lowv | filter3 -f lowv o    |  64 | 64
 antiflicker     | antiflicker o        |  64 | 64
+shrink -l 2 2   | shrink -l 2 2 a o    |  64 | 16
+shrink -l 5 5   | shrink -l 5 5 a o    |  64 | 0.25
+glow            | glow a o             |  64 | 64
+blzoom 2x       | blzoom s o           |  16 | 64
+bzoom 2x        | bzoom s o            |  16 | 64
 EOF
 )
 
@@ -61,9 +67,11 @@ EOF
     echo "chex b -c0 0.2 0.7 0.4 0.5 -c1 0.8 0.1 0.9 1 -s 3 11"
     echo "chex h -c0 0.6 0.6 0.1 0.3 -c1 0.3 0.2 0.5 0.9 -s 13 2"
     echo "chex o -s 5 5"
+    echo "create s -s 0 0 2048 2048"
+    echo "chex s -s 9 4"
 } >"$WORK/bench.kqc"
 : >"$WORK/labels.txt"
-for _ in 1 2 3 4 5 6 7 8; do echo "-" >>"$WORK/labels.txt"; done
+for _ in 1 2 3 4 5 6 7 8 9 10; do echo "-" >>"$WORK/labels.txt"; done
 while IFS='|' read -r label command _; do
     label=$(echo "$label" | sed 's/ *$//')
     command=$(echo "$command" | sed 's/^ *//; s/ *$//')

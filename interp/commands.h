@@ -9,10 +9,10 @@ int cmd_adjustcol(int argc, char** argv);
 int cmd_antiflicker(int argc, char** argv);  // ops/filter.cpp
 int cmd_atop(int argc, char** argv);         // ops/composite.cpp
 int cmd_blist(int argc, char** argv);        // buffer/buffer_commands.cpp
-int cmd_blzoom(int argc, char** argv);
+int cmd_blzoom(int argc, char** argv);       // ops/zoom.cpp
 int cmd_blur(int argc, char** argv);         // ops/blur.cpp
 int cmd_bumpy(int argc, char** argv);
-int cmd_bzoom(int argc, char** argv);
+int cmd_bzoom(int argc, char** argv);        // ops/zoom.cpp
 int cmd_clear(int argc, char** argv);        // buffer/buffer_commands.cpp
 int cmd_copy(int argc, char** argv);         // buffer/rearrange.cpp
 int cmd_create(int argc, char** argv);       // buffer/buffer_commands.cpp
@@ -24,7 +24,7 @@ int cmd_dissolve(int argc, char** argv);
 int cmd_dotfile(int argc, char** argv);
 int cmd_field(int argc, char** argv);        // buffer/rearrange.cpp
 int cmd_filter3(int argc, char** argv);      // ops/filter.cpp
-int cmd_glow(int argc, char** argv);
+int cmd_glow(int argc, char** argv);         // ops/glow.cpp
 int cmd_gauss(int argc, char** argv);
 int cmd_hdtontsc(int argc, char** argv);      // ops/video.cpp
 int cmd_in(int argc, char** argv);           // ops/composite.cpp
@@ -47,7 +47,7 @@ int cmd_readyuv(int argc, char** argv);
 int cmd_reverse(int argc, char** argv);      // buffer/rearrange.cpp
 int cmd_sblur(int argc, char** argv);        // ops/blur.cpp
 int cmd_scatter(int argc, char** argv);
-int cmd_shrink(int argc, char** argv);
+int cmd_shrink(int argc, char** argv);       // ops/zoom.cpp
 int cmd_spread(int argc, char** argv);
 int cmd_shift(int argc, char** argv);        // buffer/rearrange.cpp
 int cmd_tomo(int argc, char** argv);

@@ -366,6 +366,8 @@ struct BlendSink {
 
 // ---- checks shared by both workers ----------------------------------------------
 
+}  // namespace
+
 bool same_window(const ImageBuffer& in, const ImageBuffer& out) {
     if (same_geometry2(in, out)) return true;
     std::fputs("WARNING : window size missing\n", stderr);
@@ -375,6 +377,8 @@ bool same_window(const ImageBuffer& in, const ImageBuffer& out) {
                      b->window.x1, b->window.y1, b->window.x2, b->window.y2);
     return false;
 }
+
+namespace {
 
 void component_lines(const ImageBuffer& in, const ImageBuffer& out) {
     std::fprintf(stderr, "          %s is %d component\n", in.name.c_str(), in.components);

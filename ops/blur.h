@@ -2,6 +2,8 @@
 // (sblur), which smooths colours only along the edge of the alpha silhouette.
 #pragma once
 
+struct ImageBuffer;
+
 // Blurs the planes of `in` selected by mask (bit p = plane p) into `out`: each
 // output pixel is the floor of the mean of the input over the (2s+1) × (2t+1) box
 // around it, cut to the window. Planes outside the mask are copied unchanged.
@@ -16,6 +18,10 @@ int box_blur(const char* in, const char* out, int s, int t, int mask);
 // its box mean and its own value, weighted by how close the blurred alpha is to 128.
 // The output's alpha is the input's alpha. Returns 1, or 0 after a warning.
 int silhouette_blur(const char* in, const char* out, int s, int t, int mask);
+
+// True when both buffers have the same origin and size; otherwise prints the
+// "window size missing" warning naming both windows and returns false.
+bool same_window(const ImageBuffer& in, const ImageBuffer& out);
 
 enum class BlurKind { box, silhouette };
 
