@@ -9,6 +9,10 @@
 #include <memory>
 #include <new>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 #include "buffer/image_buffer.h"
 #include "interp/command.h"
 #include "interp/commands.h"
@@ -78,56 +82,93 @@ struct YuvCarry {
     int32_t u1 = 0, v1 = 0;        // chroma terms of the previous pair's right pixel
 };
 
+// p[0] holds the total so far and p[1 ... m] the terms; each term becomes the
+// running total up to it.
+inline void running_totals(uint32_t* p, int64_t m) {
+    for (int64_t k = 1; k <= m; ++k) p[k] += p[k - 1];
+}
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define KQ_YUV_WIDE 1
+// The same in eight lanes: a prefix sum within each half, the low half's total
+// added to the high half, then the total carried in.
+[[gnu::target("avx2")]] void running_totals_avx2(uint32_t* p, int64_t m) {
+    __m256i carry = _mm256_set1_epi32(static_cast<int>(p[0]));
+    const __m256i last = _mm256_set1_epi32(7);
+    int64_t k = 1;
+    for (; k + 7 <= m; k += 8) {
+        __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + k));
+        x = _mm256_add_epi32(x, _mm256_slli_si256(x, 4));
+        x = _mm256_add_epi32(x, _mm256_slli_si256(x, 8));
+        const __m256i low_total = _mm256_shuffle_epi32(x, 0xFF);
+        x = _mm256_add_epi32(x, _mm256_permute2x128_si256(low_total, low_total, 0x08));
+        x = _mm256_add_epi32(x, carry);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(p + k), x);
+        carry = _mm256_permutevar8x32_epi32(x, last);
+    }
+    for (; k <= m; ++k) p[k] += p[k - 1];
+}
+#endif
+
+template <bool Wide>
 inline void rgb_to_yuv_block(const uint8_t* __restrict r, const uint8_t* __restrict g,
                              const uint8_t* __restrict b, int64_t n, uint8_t* __restrict dst,
                              YuvCarry& c) {
-    int32_t sy[2 * kPairBlock], su[kPairBlock], sv[kPairBlock];
+    // Running totals, each array led by the total carried in.
+    uint32_t ty[2 * kPairBlock + 1], tu[kPairBlock + 1], tv[kPairBlock + 1];
     int32_t u1[kPairBlock + 1], v1[kPairBlock + 1];
+    ty[0] = c.y;
+    tu[0] = c.u;
+    tv[0] = c.v;
     u1[0] = c.u1;
     v1[0] = c.v1;
     for (int64_t j = 0; j < n; ++j) {
         const int32_t r0 = r[2 * j], g0 = g[2 * j], b0 = b[2 * j];
         const int32_t r1 = r[2 * j + 1], g1 = g[2 * j + 1], b1 = b[2 * j + 1];
-        sy[2 * j] = 16829 * r0 + 33039 * g0 + 6416 * b0;
-        sy[2 * j + 1] = 16829 * r1 + 33039 * g1 + 6416 * b1;
-        su[j] = -4853 * r0 - 9530 * g0 + 14383 * b0;
-        sv[j] = 14386 * r0 - 12046 * g0 - 2340 * b0;
+        ty[2 * j + 1] = uint32_t(16829 * r0 + 33039 * g0 + 6416 * b0);
+        ty[2 * j + 2] = uint32_t(16829 * r1 + 33039 * g1 + 6416 * b1);
         u1[j + 1] = -2426 * r1 - 4765 * g1 + 7191 * b1;
         v1[j + 1] = 7193 * r1 - 6023 * g1 - 1170 * b1;
+        tu[j + 1] = uint32_t(-4853 * r0 - 9530 * g0 + 14383 * b0);
+        tv[j + 1] = uint32_t(14386 * r0 - 12046 * g0 - 2340 * b0);
     }
     // 1-2-1: the left pixel's doubled weight is in its own coefficients; add the
     // right pixels of this pair and the previous one.
     for (int64_t j = 0; j < n; ++j) {
-        su[j] += u1[j] + u1[j + 1];
-        sv[j] += v1[j] + v1[j + 1];
+        tu[j + 1] += uint32_t(u1[j] + u1[j + 1]);
+        tv[j + 1] += uint32_t(v1[j] + v1[j + 1]);
     }
     c.u1 = u1[n];
     c.v1 = v1[n];
-    uint32_t ty = c.y, tu = c.u, tv = c.v;
-    for (int64_t j = 0; j < n; ++j) {
-        const uint32_t ya = ty + uint32_t(sy[2 * j]);
-        const uint32_t yb = ya + uint32_t(sy[2 * j + 1]);
-        const uint32_t un = tu + uint32_t(su[j]);
-        const uint32_t vn = tv + uint32_t(sv[j]);
-        dst[4 * j] = static_cast<uint8_t>((un >> 16) - (tu >> 16) + 128);
-        dst[4 * j + 1] = static_cast<uint8_t>((ya >> 16) - (ty >> 16) + 16);
-        dst[4 * j + 2] = static_cast<uint8_t>((vn >> 16) - (tv >> 16) + 128);
-        dst[4 * j + 3] = static_cast<uint8_t>((yb >> 16) - (ya >> 16) + 16);
-        ty = yb;
-        tu = un;
-        tv = vn;
+#ifdef KQ_YUV_WIDE
+    if constexpr (Wide) {
+        running_totals_avx2(ty, 2 * n);
+        running_totals_avx2(tu, n);
+        running_totals_avx2(tv, n);
+    } else
+#endif
+    {
+        running_totals(ty, 2 * n);
+        running_totals(tu, n);
+        running_totals(tv, n);
     }
-    c.y = ty;
-    c.u = tu;
-    c.v = tv;
+    for (int64_t j = 0; j < n; ++j) {
+        dst[4 * j] = static_cast<uint8_t>((tu[j + 1] >> 16) - (tu[j] >> 16) + 128);
+        dst[4 * j + 1] = static_cast<uint8_t>((ty[2 * j + 1] >> 16) - (ty[2 * j] >> 16) + 16);
+        dst[4 * j + 2] = static_cast<uint8_t>((tv[j + 1] >> 16) - (tv[j] >> 16) + 128);
+        dst[4 * j + 3] = static_cast<uint8_t>((ty[2 * j + 2] >> 16) - (ty[2 * j + 1] >> 16) + 16);
+    }
+    c.y = ty[2 * n];
+    c.u = tu[n];
+    c.v = tv[n];
 }
 
+template <bool Wide>
 inline void rgb_to_yuv_body(const uint8_t* r, const uint8_t* g, const uint8_t* b, int64_t pairs,
                             uint8_t* dst) {
     YuvCarry c;
     for (int64_t i = 0; i < pairs; i += kPairBlock) {
         const int64_t n = std::min(kPairBlock, pairs - i);
-        rgb_to_yuv_block(r + 2 * i, g + 2 * i, b + 2 * i, n, dst + 4 * i, c);
+        rgb_to_yuv_block<Wide>(r + 2 * i, g + 2 * i, b + 2 * i, n, dst + 4 * i, c);
     }
 }
 
@@ -136,10 +177,9 @@ void yuv_to_rgb_base(const uint8_t* src, int64_t pairs, uint8_t* r, uint8_t* g, 
 }
 void rgb_to_yuv_base(const uint8_t* r, const uint8_t* g, const uint8_t* b, int64_t pairs,
                      uint8_t* dst) {
-    rgb_to_yuv_body(r, g, b, pairs, dst);
+    rgb_to_yuv_body<false>(r, g, b, pairs, dst);
 }
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#define KQ_YUV_WIDE 1
+#ifdef KQ_YUV_WIDE
 [[gnu::target("avx2"), gnu::flatten]] void yuv_to_rgb_avx2(const uint8_t* src, int64_t pairs,
                                                            uint8_t* r, uint8_t* g, uint8_t* b) {
     yuv_to_rgb_body(src, pairs, r, g, b);
@@ -147,7 +187,7 @@ void rgb_to_yuv_base(const uint8_t* r, const uint8_t* g, const uint8_t* b, int64
 [[gnu::target("avx2"), gnu::flatten]] void rgb_to_yuv_avx2(const uint8_t* r, const uint8_t* g,
                                                            const uint8_t* b, int64_t pairs,
                                                            uint8_t* dst) {
-    rgb_to_yuv_body(r, g, b, pairs, dst);
+    rgb_to_yuv_body<true>(r, g, b, pairs, dst);
 }
 bool have_avx2() {
     static const bool yes = [] {

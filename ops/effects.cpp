@@ -84,28 +84,25 @@ private:
 };
 
 // The offsets of scatter and spread: (2u - 1) × radius rounded to single precision,
-// one per rand() call, computed a block at a time.
+// one per rand() call, computed a block at a time. Callers keep the block pointer
+// in locals: the pixel stores through byte pointers could alias members.
 class OffsetStream {
 public:
+    static constexpr int64_t kSize = 4096;  // even: a try's two offsets share a block
     OffsetStream(int seed, int radius) : gen_(static_cast<unsigned>(seed)), radius_(radius) {}
-    float next() {
-        if (pos_ == kSize) refill();
-        return off_[pos_++];
+    // The next kSize offsets in order.
+    const float* block() {
+        gen_.fill(raw_.data(), kSize);
+        for (int64_t k = 0; k < kSize; ++k)
+            off_[k] = static_cast<float>((2.0 * (raw_[k] * kRandScale) - 1.0) * radius_);
+        return off_.data();
     }
 
 private:
-    static constexpr int kSize = 4096;
-    void refill() {
-        gen_.fill(raw_.data(), kSize);
-        for (int k = 0; k < kSize; ++k)
-            off_[k] = static_cast<float>((2.0 * (raw_[k] * kRandScale) - 1.0) * radius_);
-        pos_ = 0;
-    }
     ExampleRand gen_;
     double radius_;
     std::array<uint16_t, kSize> raw_{};
     std::array<float, kSize> off_{};
-    int pos_ = kSize;
 };
 
 // The place a try lands on: truncate(x + dx + 0.5) on each axis, x in single
@@ -247,6 +244,71 @@ int cmd_random(int argc, char** argv) {
 
 // --- scatter ---------------------------------------------------------------------------------
 
+namespace {
+
+// What the scatter loops need, in locals.
+struct MoveJob {
+    Rect r;                 // in's window (out has the same)
+    int64_t w;              // row length
+    int tries, threshold;   // tries per pixel, alpha difference that must be exceeded
+    const uint8_t* from[4]; // in's planes as they were
+    uint8_t* to[4];         // out's planes
+};
+
+// One instantiation per mode and plane count, so the tries carry no mode tests.
+template <ScatterMode Mode, int Planes>
+void scatter_rows(const MoveJob& job, OffsetStream& offsets) {
+    const Rect r = job.r;
+    const int64_t w = job.w;
+    const int tries = job.tries, threshold = job.threshold;
+    const uint8_t* from[Planes];
+    uint8_t* to[Planes];
+    for (int p = 0; p < Planes; ++p) {
+        from[p] = job.from[p];
+        to[p] = job.to[p];
+    }
+    const uint8_t* alpha = Planes == 4 ? from[Planes - 1] : nullptr;
+    const float* off = nullptr;
+    int64_t left = 0;
+    for (int64_t y = r.y2, row = 0; y >= r.y1; --y, ++row) {
+        const float yf = static_cast<float>(y);
+        for (int64_t x = r.x1; x <= r.x2; ++x) {
+            const float xf = static_cast<float>(x);
+            const int64_t at = row * w + (x - r.x1);
+            for (int t = 0; t < tries; ++t) {
+                if (left == 0) {
+                    off = offsets.block();
+                    left = OffsetStream::kSize;
+                }
+                const float dx = off[0], dy = off[1];
+                off += 2;
+                left -= 2;
+                int64_t sx, sy;
+                if (!landing(xf, yf, dx, dy, r, &sx, &sy)) continue;
+                const int64_t there = (r.y2 - sy) * w + (sx - r.x1);
+                if constexpr (Mode == ScatterMode::plain || Mode == ScatterMode::across) {
+                    if constexpr (Mode == ScatterMode::across)
+                        if (std::abs(alpha[at] - alpha[there]) <= threshold) continue;
+                    for (int p = 0; p < Planes; ++p) {
+                        to[p][at] = from[p][there];
+                        to[p][there] = from[p][at];
+                    }
+                } else {
+                    const int a0 = alpha[at], a1 = alpha[there];
+                    if (std::abs(a0 - a1) <= threshold) continue;
+                    // inward_out: the higher alpha goes onto the lower; outward_in the
+                    // lower onto the higher.
+                    const bool onto_here = Mode == ScatterMode::inward_out ? a0 < a1 : a1 <= a0;
+                    const int64_t dst = onto_here ? at : there, src = onto_here ? there : at;
+                    for (int p = 0; p < Planes; ++p) to[p][dst] = from[p][src];
+                }
+            }
+        }
+    }
+}
+
+}  // namespace
+
 int scatter_pixels(const char* in_name, const char* out_name, int radius, int tries, int seed,
                    ScatterMode mode, int threshold) {
     ImageBuffer *in = nullptr, *out = nullptr;
@@ -255,40 +317,21 @@ int scatter_pixels(const char* in_name, const char* out_name, int radius, int tr
     copy_region(in_name, out_name);
     if (radius == 0) return 1;
     const int64_t rad = std::llabs(int64_t(radius));
+    MoveJob job{in->rect(), in->width, tries, threshold, {}, {}};
+    for (int p = 0; p < in->components; ++p) {
+        job.from[p] = src.plane[p];
+        job.to[p] = out->plane[p];
+    }
     OffsetStream offsets(seed, static_cast<int>(std::min<int64_t>(rad, INT32_MAX)));
-    const Rect r = in->rect();
-    const int64_t w = in->width;
-    const int planes = in->components;
-    uint8_t* dst[4] = {};
-    for (int p = 0; p < planes; ++p) dst[p] = out->plane[p];
-    const uint8_t* alpha = planes == 4 ? src.plane[3] : nullptr;
-    for (int64_t y = r.y2, row = 0; y >= r.y1; --y, ++row) {
-        const float yf = static_cast<float>(y);
-        for (int64_t x = r.x1; x <= r.x2; ++x) {
-            const float xf = static_cast<float>(x);
-            const int64_t at = row * w + (x - r.x1);
-            for (int t = 0; t < tries; ++t) {
-                const float dx = offsets.next();
-                const float dy = offsets.next();
-                int64_t sx, sy;
-                if (!landing(xf, yf, dx, dy, r, &sx, &sy)) continue;
-                const int64_t to = (r.y2 - sy) * w + (sx - r.x1);
-                int a0 = 0, a1 = 0;
-                if (mode != ScatterMode::plain) {
-                    a0 = alpha[at];
-                    a1 = alpha[to];
-                    if (std::abs(a0 - a1) <= threshold) continue;
-                }
-                // Which way the samples go: both ways, or onto (x, y), or from it.
-                const bool swap = mode == ScatterMode::plain || mode == ScatterMode::across;
-                const bool onto_here = swap || (mode == ScatterMode::inward_out ? a0 < a1
-                                                                                : a1 <= a0);
-                for (int p = 0; p < planes; ++p) {
-                    if (onto_here) dst[p][at] = src.plane[p][to];
-                    if (swap || !onto_here) dst[p][to] = src.plane[p][at];
-                }
-            }
-        }
+    switch (mode) {
+        case ScatterMode::plain:
+            if (in->components == 1) scatter_rows<ScatterMode::plain, 1>(job, offsets);
+            if (in->components == 3) scatter_rows<ScatterMode::plain, 3>(job, offsets);
+            if (in->components == 4) scatter_rows<ScatterMode::plain, 4>(job, offsets);
+            break;
+        case ScatterMode::across: scatter_rows<ScatterMode::across, 4>(job, offsets); break;
+        case ScatterMode::inward_out: scatter_rows<ScatterMode::inward_out, 4>(job, offsets); break;
+        case ScatterMode::outward_in: scatter_rows<ScatterMode::outward_in, 4>(job, offsets); break;
     }
     return 1;
 }
@@ -360,10 +403,14 @@ int spread_pixels(const char* in_name, const char* out_name, int radius, int tri
     if (radius == 0 || tries < 1) return 1;
     const int64_t rad = std::llabs(int64_t(radius));
     OffsetStream offsets(seed, static_cast<int>(std::min<int64_t>(rad, INT32_MAX)));
+    const float* off = nullptr;
+    int64_t left = 0;
     const float weight = static_cast<float>(double(scale) / tries);
     const Rect r = in->rect();
     const int64_t w = in->width;
     const uint8_t* alpha = src.plane[3];
+    uint8_t* const dst[4] = {out->plane[0], out->plane[1], out->plane[2], out->plane[3]};
+    const uint8_t* const from[4] = {src.plane[0], src.plane[1], src.plane[2], src.plane[3]};
     for (int64_t y = r.y2, row = 0; y >= r.y1; --y, ++row) {
         const float yf = static_cast<float>(y);
         for (int64_t x = r.x1; x <= r.x2; ++x) {
@@ -372,16 +419,21 @@ int spread_pixels(const char* in_name, const char* out_name, int radius, int tri
             if (a0 == 0) continue;  // transparent pixels spread nothing and draw nothing
             const float xf = static_cast<float>(x);
             for (int t = 0; t < tries; ++t) {
-                const float dx = offsets.next();
-                const float dy = offsets.next();
+                if (left == 0) {
+                    off = offsets.block();
+                    left = OffsetStream::kSize;
+                }
+                const float dx = off[0], dy = off[1];
+                off += 2;
+                left -= 2;
                 int64_t sx, sy;
                 if (!landing(xf, yf, dx, dy, r, &sx, &sy)) continue;
                 const int64_t to = (r.y2 - sy) * w + (sx - r.x1);
                 const int d = a0 - alpha[to];
                 if (d < 0 || d <= threshold) continue;
                 for (int p = 0; p < 4; ++p) {
-                    const float v = src.plane[p][at] * weight + out->plane[p][to];
-                    out->plane[p][to] = clamp_trunc(v);
+                    const float v = from[p][at] * weight + dst[p][to];
+                    dst[p][to] = clamp_trunc(v);
                 }
             }
         }
