@@ -180,14 +180,143 @@ void rgb_to_yuv_base(const uint8_t* r, const uint8_t* g, const uint8_t* b, int64
     rgb_to_yuv_body<false>(r, g, b, pairs, dst);
 }
 #ifdef KQ_YUV_WIDE
-[[gnu::target("avx2"), gnu::flatten]] void yuv_to_rgb_avx2(const uint8_t* src, int64_t pairs,
-                                                           uint8_t* r, uint8_t* g, uint8_t* b) {
-    yuv_to_rgb_body(src, pairs, r, g, b);
+// Eight sums of one plane, left pixels in `left` and right ones in `right`, as 16
+// bytes in pixel order. The two saturating packs clamp to 0 ... 255.
+[[gnu::target("avx2")]] inline void store_pairs(__m256i left, __m256i right, uint8_t* dst) {
+    left = _mm256_srai_epi32(left, 16);
+    right = _mm256_srai_epi32(right, 16);
+    const __m256i words = _mm256_packs_epi32(_mm256_unpacklo_epi32(left, right),
+                                             _mm256_unpackhi_epi32(left, right));
+    const __m256i bytes = _mm256_permute4x64_epi64(_mm256_packus_epi16(words, words), 0x08);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), _mm256_castsi256_si128(bytes));
 }
-[[gnu::target("avx2"), gnu::flatten]] void rgb_to_yuv_avx2(const uint8_t* r, const uint8_t* g,
-                                                           const uint8_t* b, int64_t pairs,
-                                                           uint8_t* dst) {
-    rgb_to_yuv_body<true>(r, g, b, pairs, dst);
+
+// Eight groups (U, Y0, V, Y1) per step, one group per 32-bit lane.
+[[gnu::target("avx2")]] void yuv_to_rgb_avx2(const uint8_t* src, int64_t pairs, uint8_t* r,
+                                             uint8_t* g, uint8_t* b) {
+    const __m256i byte = _mm256_set1_epi32(0xff), c128 = _mm256_set1_epi32(128);
+    const __m256i c16 = _mm256_set1_epi32(16), zero = _mm256_setzero_si256();
+    const __m256i kl = _mm256_set1_epi32(76310), krv = _mm256_set1_epi32(104635);
+    const __m256i kgu = _mm256_set1_epi32(-25690), kgv = _mm256_set1_epi32(-53294);
+    const __m256i kbu = _mm256_set1_epi32(132278);
+    int64_t i = 0;
+    for (; i + 8 <= pairs; i += 8) {
+        const __m256i grp = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + 4 * i));
+        const __m256i cb = _mm256_sub_epi32(_mm256_and_si256(grp, byte), c128);
+        const __m256i y0 = _mm256_and_si256(_mm256_srli_epi32(grp, 8), byte);
+        const __m256i cr = _mm256_sub_epi32(_mm256_and_si256(_mm256_srli_epi32(grp, 16), byte), c128);
+        const __m256i y1 = _mm256_srli_epi32(grp, 24);
+        // max(Y - 16, 0): Y at most 255, so the difference fits.
+        const __m256i l0 = _mm256_mullo_epi32(_mm256_max_epi32(_mm256_sub_epi32(y0, c16), zero), kl);
+        const __m256i l1 = _mm256_mullo_epi32(_mm256_max_epi32(_mm256_sub_epi32(y1, c16), zero), kl);
+        const __m256i rc = _mm256_mullo_epi32(cr, krv);
+        const __m256i gc = _mm256_add_epi32(_mm256_mullo_epi32(cb, kgu), _mm256_mullo_epi32(cr, kgv));
+        const __m256i bc = _mm256_mullo_epi32(cb, kbu);
+        store_pairs(_mm256_add_epi32(l0, rc), _mm256_add_epi32(l1, rc), r + 2 * i);
+        store_pairs(_mm256_add_epi32(l0, gc), _mm256_add_epi32(l1, gc), g + 2 * i);
+        store_pairs(_mm256_add_epi32(l0, bc), _mm256_add_epi32(l1, bc), b + 2 * i);
+    }
+    yuv_to_rgb_body(src + 4 * i, pairs - i, r + 2 * i, g + 2 * i, b + 2 * i);
+}
+// Running totals of eight lanes on top of the total `carry` (in every lane).
+[[gnu::target("avx2")]] inline __m256i totals8(__m256i x, __m256i carry) {
+    x = _mm256_add_epi32(x, _mm256_slli_si256(x, 4));
+    x = _mm256_add_epi32(x, _mm256_slli_si256(x, 8));
+    const __m256i low_total = _mm256_shuffle_epi32(x, 0xFF);
+    x = _mm256_add_epi32(x, _mm256_permute2x128_si256(low_total, low_total, 0x08));
+    return _mm256_add_epi32(x, carry);
+}
+// The lanes moved up by one, `first` (in every lane) entering lane 0.
+[[gnu::target("avx2")]] inline __m256i shift_in(__m256i x, __m256i first) {
+    const __m256i up = _mm256_permutevar8x32_epi32(x, _mm256_setr_epi32(7, 0, 1, 2, 3, 4, 5, 6));
+    return _mm256_blend_epi32(up, first, 0x01);
+}
+[[gnu::target("avx2")]] inline __m256i last_lane(__m256i x) {
+    return _mm256_permutevar8x32_epi32(x, _mm256_set1_epi32(7));
+}
+// The byte (high(after) - high(before) + bias) of each lane.
+[[gnu::target("avx2")]] inline __m256i step_byte(__m256i after, __m256i before, __m256i bias) {
+    const __m256i d = _mm256_sub_epi32(_mm256_srli_epi32(after, 16), _mm256_srli_epi32(before, 16));
+    return _mm256_and_si256(_mm256_add_epi32(d, bias), _mm256_set1_epi32(0xff));
+}
+// pmaddwd weights: `left` for the left pixel of each pair, `right` for the right.
+[[gnu::target("avx2")]] inline __m256i pair_weights(int left, int right) {
+    return _mm256_set1_epi32(static_cast<int>((uint32_t(uint16_t(right)) << 16) | uint16_t(left)));
+}
+
+// kr·r + kg·g + kb·b in 32-bit lanes.
+[[gnu::target("avx2")]] inline __m256i weigh3(__m256i r, __m256i g, __m256i b, __m256i kr,
+                                              __m256i kg, __m256i kb) {
+    return _mm256_add_epi32(_mm256_add_epi32(_mm256_mullo_epi32(r, kr), _mm256_mullo_epi32(g, kg)),
+                            _mm256_mullo_epi32(b, kb));
+}
+// The same over both pixels of each pair with pair_weights (16-bit samples).
+[[gnu::target("avx2")]] inline __m256i pairs3(__m256i r, __m256i g, __m256i b, __m256i wr,
+                                              __m256i wg, __m256i wb) {
+    return _mm256_add_epi32(_mm256_add_epi32(_mm256_madd_epi16(r, wr), _mm256_madd_epi16(g, wg)),
+                            _mm256_madd_epi16(b, wb));
+}
+
+// Eight pairs per step, one pair per 32-bit lane, everything in registers. The
+// luma totals run per pair: before the pair, after its left pixel (the total so
+// far plus the left pixel's term), after the pair.
+[[gnu::target("avx2")]] void rgb_to_yuv_avx2(const uint8_t* r, const uint8_t* g, const uint8_t* b,
+                                             int64_t pairs, uint8_t* dst) {
+    const __m256i low = _mm256_set1_epi32(0xffff);
+    const __m256i kyr = _mm256_set1_epi32(16829), kyg = _mm256_set1_epi32(33039);
+    const __m256i kyb = _mm256_set1_epi32(6416);
+    const __m256i ur = pair_weights(-4853, -2426), ug = pair_weights(-9530, -4765);
+    const __m256i ub = pair_weights(14383, 7191);
+    const __m256i u1r = pair_weights(0, -2426), u1g = pair_weights(0, -4765);
+    const __m256i u1b = pair_weights(0, 7191);
+    const __m256i vr = pair_weights(14386, 7193), vg = pair_weights(-12046, -6023);
+    const __m256i vb = pair_weights(-2340, -1170);
+    const __m256i v1r = pair_weights(0, 7193), v1g = pair_weights(0, -6023);
+    const __m256i v1b = pair_weights(0, -1170);
+    const __m256i c16 = _mm256_set1_epi32(16), c128 = _mm256_set1_epi32(128);
+    __m256i ty = _mm256_setzero_si256(), tu = ty, tv = ty, pu1 = ty, pv1 = ty;
+    int64_t i = 0;
+    for (; i + 8 <= pairs; i += 8) {
+        const __m256i r16 = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(r + 2 * i)));
+        const __m256i g16 = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(g + 2 * i)));
+        const __m256i b16 = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(b + 2 * i)));
+        const __m256i y0 = weigh3(_mm256_and_si256(r16, low), _mm256_and_si256(g16, low),
+                                  _mm256_and_si256(b16, low), kyr, kyg, kyb);
+        const __m256i y1 = weigh3(_mm256_srli_epi32(r16, 16), _mm256_srli_epi32(g16, 16),
+                                  _mm256_srli_epi32(b16, 16), kyr, kyg, kyb);
+        const __m256i u1 = pairs3(r16, g16, b16, u1r, u1g, u1b);
+        const __m256i v1 = pairs3(r16, g16, b16, v1r, v1g, v1b);
+        const __m256i su = _mm256_add_epi32(pairs3(r16, g16, b16, ur, ug, ub), shift_in(u1, pu1));
+        const __m256i sv = _mm256_add_epi32(pairs3(r16, g16, b16, vr, vg, vb), shift_in(v1, pv1));
+        pu1 = last_lane(u1);
+        pv1 = last_lane(v1);
+
+        const __m256i after = totals8(_mm256_add_epi32(y0, y1), ty);
+        const __m256i before = shift_in(after, ty);
+        const __m256i mid = _mm256_add_epi32(before, y0);
+        const __m256i nu = totals8(su, tu), nv = totals8(sv, tv);
+        const __m256i ub8 = step_byte(nu, shift_in(nu, tu), c128);
+        const __m256i vb8 = step_byte(nv, shift_in(nv, tv), c128);
+        const __m256i y0b = step_byte(mid, before, c16);
+        const __m256i y1b = step_byte(after, mid, c16);
+        ty = last_lane(after);
+        tu = last_lane(nu);
+        tv = last_lane(nv);
+        const __m256i groups =
+            _mm256_or_si256(_mm256_or_si256(ub8, _mm256_slli_epi32(y0b, 8)),
+                            _mm256_or_si256(_mm256_slli_epi32(vb8, 16), _mm256_slli_epi32(y1b, 24)));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + 4 * i), groups);
+    }
+    YuvCarry c;
+    c.y = uint32_t(_mm256_cvtsi256_si32(ty));
+    c.u = uint32_t(_mm256_cvtsi256_si32(tu));
+    c.v = uint32_t(_mm256_cvtsi256_si32(tv));
+    c.u1 = _mm256_cvtsi256_si32(pu1);
+    c.v1 = _mm256_cvtsi256_si32(pv1);
+    for (; i < pairs; i += kPairBlock) {
+        const int64_t n = std::min(kPairBlock, pairs - i);
+        rgb_to_yuv_block<false>(r + 2 * i, g + 2 * i, b + 2 * i, n, dst + 4 * i, c);
+    }
 }
 bool have_avx2() {
     static const bool yes = [] {
