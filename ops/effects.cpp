@@ -1,5 +1,5 @@
 // random, scatter, spread and bumpy: their help printers, handlers and workers.
-// The generator runs ahead in blocks (lanes stepped by the eighth power of the
+// The generator runs ahead in blocks (lanes stepped by the sixteenth power of the
 // step, the same sequence), and the pixel loops consume it strictly in order.
 #include "ops/effects.h"
 
@@ -10,6 +10,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <vector>
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 #include "buffer/image_buffer.h"
 #include "buffer/rearrange.h"
@@ -29,28 +33,65 @@ inline uint8_t clamp_trunc(double v) {
 
 }  // namespace
 
-[[gnu::noinline]] void ExampleRand::fill(uint16_t* out, int64_t n) {
-    constexpr int kLanes = 8;
-    int64_t i = 0;
-    if (n >= kLanes) {
-        // lane[j] holds the state after j + 1 more steps; stepping every lane by
-        // eight steps at once is a single multiply-add with these constants.
-        uint32_t lane[kLanes];
-        uint32_t mul8 = 1, add8 = 0;
-        uint32_t s = state;
-        for (int j = 0; j < kLanes; ++j) {
-            s = s * kMul + kAdd;
-            lane[j] = s;
-            add8 = add8 * kMul + kAdd;
-            mul8 *= kMul;
-        }
-        for (; i + kLanes <= n; i += kLanes) {
-            for (int j = 0; j < kLanes; ++j)
-                out[i + j] = static_cast<uint16_t>((lane[j] >> 16) & 0x7fff);
-            state = lane[kLanes - 1];
-            for (int j = 0; j < kLanes; ++j) lane[j] = lane[j] * mul8 + add8;
+namespace {
+
+// The state after each of the next n steps, from `state`: the multiplier and
+// increment of k steps at once.
+struct Leap {
+    uint32_t mul = 1, add = 0;
+    explicit Leap(int k) {
+        for (int j = 0; j < k; ++j) {
+            add = add * kMul + kAdd;
+            mul *= kMul;
         }
     }
+};
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define KQ_RAND_WIDE 1
+bool have_avx2() {
+    static const bool yes = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx2") != 0;
+    }();
+    return yes;
+}
+// Sixteen lanes (two registers) stepped sixteen at a time; returns how many values
+// it wrote (a multiple of 16) and leaves `state` after the last of them.
+[[gnu::target("avx2")]] int64_t fill_avx2(uint32_t& state, uint16_t* out, int64_t n) {
+    if (n < 16) return 0;
+    uint32_t first[16];
+    uint32_t s = state;
+    for (uint32_t& f : first) f = s = s * kMul + kAdd;
+    static const Leap leap(16);
+    const __m256i mul = _mm256_set1_epi32(static_cast<int>(leap.mul));
+    const __m256i add = _mm256_set1_epi32(static_cast<int>(leap.add));
+    const __m256i bits = _mm256_set1_epi32(0x7fff);
+    __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(first));
+    __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(first + 8));
+    int64_t i = 0;
+    __m256i last = b;
+    for (; i + 16 <= n; i += 16) {
+        const __m256i va = _mm256_and_si256(_mm256_srli_epi32(a, 16), bits);
+        const __m256i vb = _mm256_and_si256(_mm256_srli_epi32(b, 16), bits);
+        const __m256i words = _mm256_permute4x64_epi64(_mm256_packus_epi32(va, vb), 0xD8);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), words);
+        last = b;
+        a = _mm256_add_epi32(_mm256_mullo_epi32(a, mul), add);
+        b = _mm256_add_epi32(_mm256_mullo_epi32(b, mul), add);
+    }
+    state = static_cast<uint32_t>(_mm256_extract_epi32(last, 7));
+    return i;
+}
+#endif
+
+}  // namespace
+
+void ExampleRand::fill(uint16_t* out, int64_t n) {
+    int64_t i = 0;
+#ifdef KQ_RAND_WIDE
+    if (have_avx2()) i = fill_avx2(state, out, n);
+#endif
     for (uint16_t *p = out + i, *end = out + std::max<int64_t>(n, i); p != end; ++p)
         *p = static_cast<uint16_t>(next());
 }
@@ -89,7 +130,8 @@ private:
 class OffsetStream {
 public:
     static constexpr int64_t kSize = 4096;  // even: a try's two offsets share a block
-    OffsetStream(int seed, int radius) : gen_(static_cast<unsigned>(seed)), radius_(radius) {}
+    OffsetStream(int seed, int64_t radius)
+        : gen_(static_cast<unsigned>(seed)), radius_(double(radius)) {}
     // The next kSize offsets in order.
     const float* block() {
         gen_.fill(raw_.data(), kSize);
@@ -316,13 +358,12 @@ int scatter_pixels(const char* in_name, const char* out_name, int radius, int tr
     const Source src(*in, *out);  // before the copy: in may be out
     copy_region(in_name, out_name);
     if (radius == 0) return 1;
-    const int64_t rad = std::llabs(int64_t(radius));
     MoveJob job{in->rect(), in->width, tries, threshold, {}, {}};
     for (int p = 0; p < in->components; ++p) {
         job.from[p] = src.plane[p];
         job.to[p] = out->plane[p];
     }
-    OffsetStream offsets(seed, static_cast<int>(std::min<int64_t>(rad, INT32_MAX)));
+    OffsetStream offsets(seed, std::llabs(int64_t(radius)));
     switch (mode) {
         case ScatterMode::plain:
             if (in->components == 1) scatter_rows<ScatterMode::plain, 1>(job, offsets);
@@ -401,8 +442,7 @@ int spread_pixels(const char* in_name, const char* out_name, int radius, int tri
     const Source src(*in, *out);
     copy_region(in_name, out_name);
     if (radius == 0 || tries < 1) return 1;
-    const int64_t rad = std::llabs(int64_t(radius));
-    OffsetStream offsets(seed, static_cast<int>(std::min<int64_t>(rad, INT32_MAX)));
+    OffsetStream offsets(seed, std::llabs(int64_t(radius)));
     const float* off = nullptr;
     int64_t left = 0;
     const float weight = static_cast<float>(double(scale) / tries);
