@@ -244,13 +244,7 @@ void rgb_to_yuv_base(const uint8_t* r, const uint8_t* g, const uint8_t* b, int64
     return _mm256_set1_epi32(static_cast<int>((uint32_t(uint16_t(right)) << 16) | uint16_t(left)));
 }
 
-// kr·r + kg·g + kb·b in 32-bit lanes.
-[[gnu::target("avx2")]] inline __m256i weigh3(__m256i r, __m256i g, __m256i b, __m256i kr,
-                                              __m256i kg, __m256i kb) {
-    return _mm256_add_epi32(_mm256_add_epi32(_mm256_mullo_epi32(r, kr), _mm256_mullo_epi32(g, kg)),
-                            _mm256_mullo_epi32(b, kb));
-}
-// The same over both pixels of each pair with pair_weights (16-bit samples).
+// wr·r + wg·g + wb·b over both pixels of each pair (16-bit samples, pair_weights).
 [[gnu::target("avx2")]] inline __m256i pairs3(__m256i r, __m256i g, __m256i b, __m256i wr,
                                               __m256i wg, __m256i wb) {
     return _mm256_add_epi32(_mm256_add_epi32(_mm256_madd_epi16(r, wr), _mm256_madd_epi16(g, wg)),
@@ -262,9 +256,10 @@ void rgb_to_yuv_base(const uint8_t* r, const uint8_t* g, const uint8_t* b, int64
 // far plus the left pixel's term), after the pair.
 [[gnu::target("avx2")]] void rgb_to_yuv_avx2(const uint8_t* r, const uint8_t* g, const uint8_t* b,
                                              int64_t pairs, uint8_t* dst) {
-    const __m256i low = _mm256_set1_epi32(0xffff);
-    const __m256i kyr = _mm256_set1_epi32(16829), kyg = _mm256_set1_epi32(33039);
-    const __m256i kyb = _mm256_set1_epi32(6416);
+    const __m256i y0rg = pair_weights(16829, 0), y0g = pair_weights(16210, 0);
+    const __m256i y0b = pair_weights(6416, 0);
+    const __m256i yrg = pair_weights(16829, 16829), yg = pair_weights(16210, 16210);
+    const __m256i yb = pair_weights(6416, 6416);
     const __m256i ur = pair_weights(-4853, -2426), ug = pair_weights(-9530, -4765);
     const __m256i ub = pair_weights(14383, 7191);
     const __m256i u1r = pair_weights(0, -2426), u1g = pair_weights(0, -4765);
@@ -280,10 +275,10 @@ void rgb_to_yuv_base(const uint8_t* r, const uint8_t* g, const uint8_t* b, int64
         const __m256i r16 = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(r + 2 * i)));
         const __m256i g16 = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(g + 2 * i)));
         const __m256i b16 = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(b + 2 * i)));
-        const __m256i y0 = weigh3(_mm256_and_si256(r16, low), _mm256_and_si256(g16, low),
-                                  _mm256_and_si256(b16, low), kyr, kyg, kyb);
-        const __m256i y1 = weigh3(_mm256_srli_epi32(r16, 16), _mm256_srli_epi32(g16, 16),
-                                  _mm256_srli_epi32(b16, 16), kyr, kyg, kyb);
+        // 33039 does not fit a 16-bit weight: 16829 (R + G) + 16210 G is the same sum.
+        const __m256i rg16 = _mm256_add_epi16(r16, g16);
+        const __m256i y0 = pairs3(rg16, g16, b16, y0rg, y0g, y0b);
+        const __m256i ysum = pairs3(rg16, g16, b16, yrg, yg, yb);
         const __m256i u1 = pairs3(r16, g16, b16, u1r, u1g, u1b);
         const __m256i v1 = pairs3(r16, g16, b16, v1r, v1g, v1b);
         const __m256i su = _mm256_add_epi32(pairs3(r16, g16, b16, ur, ug, ub), shift_in(u1, pu1));
@@ -291,7 +286,7 @@ void rgb_to_yuv_base(const uint8_t* r, const uint8_t* g, const uint8_t* b, int64
         pu1 = last_lane(u1);
         pv1 = last_lane(v1);
 
-        const __m256i after = totals8(_mm256_add_epi32(y0, y1), ty);
+        const __m256i after = totals8(ysum, ty);
         const __m256i before = shift_in(after, ty);
         const __m256i mid = _mm256_add_epi32(before, y0);
         const __m256i nu = totals8(su, tu), nv = totals8(sv, tv);
