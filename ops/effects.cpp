@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <vector>
 
 #if defined(__x86_64__)
@@ -288,28 +289,29 @@ int cmd_random(int argc, char** argv) {
 
 namespace {
 
-// What the scatter loops need, in locals.
-struct MoveJob {
-    Rect r;                 // in's window (out has the same)
-    int64_t w;              // row length
-    int tries, threshold;   // tries per pixel, alpha difference that must be exceeded
-    const uint8_t* from[4]; // in's planes as they were
-    uint8_t* to[4];         // out's planes
+// Pixels as separate planes: reads from in's planes, writes to out's.
+template <int Planes>
+struct PlanarPixels {
+    const uint8_t* from[Planes];  // in's planes as they were
+    uint8_t* to[Planes];          // out's planes
+    int alpha(int64_t i) const { return from[Planes - 1][i]; }
+    void copy(int64_t dst, int64_t src) const {
+        for (int p = 0; p < Planes; ++p) to[p][dst] = from[p][src];
+    }
+};
+// Pixels packed r, g, b, a into one word each: one cache line per access instead
+// of one per plane.
+struct PackedPixels {
+    const uint32_t* from;  // in, packed
+    uint32_t* to;          // out, packed
+    int alpha(int64_t i) const { return static_cast<int>(from[i] >> 24); }
+    void copy(int64_t dst, int64_t src) const { to[dst] = from[src]; }
 };
 
-// One instantiation per mode and plane count, so the tries carry no mode tests.
-template <ScatterMode Mode, int Planes>
-void scatter_rows(const MoveJob& job, OffsetStream& offsets) {
-    const Rect r = job.r;
-    const int64_t w = job.w;
-    const int tries = job.tries, threshold = job.threshold;
-    const uint8_t* from[Planes];
-    uint8_t* to[Planes];
-    for (int p = 0; p < Planes; ++p) {
-        from[p] = job.from[p];
-        to[p] = job.to[p];
-    }
-    const uint8_t* alpha = Planes == 4 ? from[Planes - 1] : nullptr;
+// One instantiation per mode and pixel layout, so the tries carry no mode tests.
+template <ScatterMode Mode, class Pixels>
+void scatter_rows(const Rect r, int64_t w, int tries, int threshold, const Pixels px,
+                  OffsetStream& offsets) {
     const float* off = nullptr;
     int64_t left = 0;
     for (int64_t y = r.y2, row = 0; y >= r.y1; --y, ++row) {
@@ -330,49 +332,106 @@ void scatter_rows(const MoveJob& job, OffsetStream& offsets) {
                 const int64_t there = (r.y2 - sy) * w + (sx - r.x1);
                 if constexpr (Mode == ScatterMode::plain || Mode == ScatterMode::across) {
                     if constexpr (Mode == ScatterMode::across)
-                        if (std::abs(alpha[at] - alpha[there]) <= threshold) continue;
-                    for (int p = 0; p < Planes; ++p) {
-                        to[p][at] = from[p][there];
-                        to[p][there] = from[p][at];
-                    }
+                        if (std::abs(px.alpha(at) - px.alpha(there)) <= threshold) continue;
+                    px.copy(at, there);
+                    px.copy(there, at);
                 } else {
-                    const int a0 = alpha[at], a1 = alpha[there];
+                    const int a0 = px.alpha(at), a1 = px.alpha(there);
                     if (std::abs(a0 - a1) <= threshold) continue;
                     // inward_out: the higher alpha goes onto the lower; outward_in the
                     // lower onto the higher.
                     const bool onto_here = Mode == ScatterMode::inward_out ? a0 < a1 : a1 <= a0;
-                    const int64_t dst = onto_here ? at : there, src = onto_here ? there : at;
-                    for (int p = 0; p < Planes; ++p) to[p][dst] = from[p][src];
+                    if (onto_here)
+                        px.copy(at, there);
+                    else
+                        px.copy(there, at);
                 }
             }
         }
     }
 }
 
+template <class Pixels>
+void scatter_mode(ScatterMode mode, const Rect r, int64_t w, int tries, int threshold,
+                  const Pixels& px, OffsetStream& offsets) {
+    switch (mode) {
+        case ScatterMode::plain:
+            return scatter_rows<ScatterMode::plain>(r, w, tries, threshold, px, offsets);
+        case ScatterMode::across:
+            return scatter_rows<ScatterMode::across>(r, w, tries, threshold, px, offsets);
+        case ScatterMode::inward_out:
+            return scatter_rows<ScatterMode::inward_out>(r, w, tries, threshold, px, offsets);
+        case ScatterMode::outward_in:
+            return scatter_rows<ScatterMode::outward_in>(r, w, tries, threshold, px, offsets);
+    }
+}
+
+bool g_allow_packed = true;  // effects_allow_packed
+
+// in's planes packed into words (alpha in the top byte; 0 for three planes), or an
+// empty vector when memory is short.
+std::vector<uint32_t> packed_copy(const ImageBuffer& b) {
+    std::vector<uint32_t> words;
+    try {
+        words.resize(size_t(b.plane_size()));
+    } catch (const std::bad_alloc&) {
+        return {};
+    }
+    const uint8_t* r = b.plane[0];
+    const uint8_t* g = b.plane[1];
+    const uint8_t* bl = b.plane[2];
+    const uint8_t* a = b.components == 4 ? b.plane[3] : nullptr;
+    for (size_t i = 0; i < words.size(); ++i)
+        words[i] = r[i] | uint32_t(g[i]) << 8 | uint32_t(bl[i]) << 16 | uint32_t(a ? a[i] : 0) << 24;
+    return words;
+}
+
 }  // namespace
+
+void effects_allow_packed(bool allow) { g_allow_packed = allow; }
 
 int scatter_pixels(const char* in_name, const char* out_name, int radius, int tries, int seed,
                    ScatterMode mode, int threshold) {
     ImageBuffer *in = nullptr, *out = nullptr;
     if (!check_pair(in_name, out_name, mode != ScatterMode::plain, in, out)) return 0;
+    const Rect r = in->rect();
+    const int64_t w = in->width;
+    OffsetStream offsets(seed, std::llabs(int64_t(radius)));
+    if (radius != 0 && tries >= 1 && in->components >= 3 && g_allow_packed) {
+        // Packed copies of in (which doubles as the snapshot when in is out) and of
+        // the result; out's planes take the result at the end.
+        std::vector<uint32_t> from = packed_copy(*in), to;
+        if (!from.empty()) {
+            try {
+                to = from;
+            } catch (const std::bad_alloc&) {
+                to.clear();
+            }
+        }
+        if (!to.empty()) {
+            scatter_mode(mode, r, w, tries, threshold, PackedPixels{from.data(), to.data()},
+                         offsets);
+            for (int p = 0; p < out->components; ++p) {
+                uint8_t* dst = out->plane[p];
+                for (size_t i = 0; i < to.size(); ++i) dst[i] = uint8_t(to[i] >> (8 * p));
+            }
+            return 1;
+        }
+    }
     const Source src(*in, *out);  // before the copy: in may be out
     copy_region(in_name, out_name);
     if (radius == 0) return 1;
-    MoveJob job{in->rect(), in->width, tries, threshold, {}, {}};
-    for (int p = 0; p < in->components; ++p) {
-        job.from[p] = src.plane[p];
-        job.to[p] = out->plane[p];
-    }
-    OffsetStream offsets(seed, std::llabs(int64_t(radius)));
-    switch (mode) {
-        case ScatterMode::plain:
-            if (in->components == 1) scatter_rows<ScatterMode::plain, 1>(job, offsets);
-            if (in->components == 3) scatter_rows<ScatterMode::plain, 3>(job, offsets);
-            if (in->components == 4) scatter_rows<ScatterMode::plain, 4>(job, offsets);
-            break;
-        case ScatterMode::across: scatter_rows<ScatterMode::across, 4>(job, offsets); break;
-        case ScatterMode::inward_out: scatter_rows<ScatterMode::inward_out, 4>(job, offsets); break;
-        case ScatterMode::outward_in: scatter_rows<ScatterMode::outward_in, 4>(job, offsets); break;
+    if (in->components == 1) {
+        scatter_mode(mode, r, w, tries, threshold, PlanarPixels<1>{{src.plane[0]}, {out->plane[0]}},
+                     offsets);
+    } else if (in->components == 3) {
+        const PlanarPixels<3> px{{src.plane[0], src.plane[1], src.plane[2]},
+                                 {out->plane[0], out->plane[1], out->plane[2]}};
+        scatter_mode(mode, r, w, tries, threshold, px, offsets);
+    } else {
+        const PlanarPixels<4> px{{src.plane[0], src.plane[1], src.plane[2], src.plane[3]},
+                                 {out->plane[0], out->plane[1], out->plane[2], out->plane[3]}};
+        scatter_mode(mode, r, w, tries, threshold, px, offsets);
     }
     return 1;
 }
@@ -435,27 +494,46 @@ int cmd_scatter(int argc, char** argv) {
 
 // --- spread ----------------------------------------------------------------------------------
 
-int spread_pixels(const char* in_name, const char* out_name, int radius, int tries, int seed,
-                  int threshold, float scale) {
-    ImageBuffer *in = nullptr, *out = nullptr;
-    if (!check_pair(in_name, out_name, true, in, out)) return 0;
-    const Source src(*in, *out);
-    copy_region(in_name, out_name);
-    if (radius == 0 || tries < 1) return 1;
-    OffsetStream offsets(seed, std::llabs(int64_t(radius)));
+namespace {
+
+// One sample of out plus weight × one of in, truncated and clamped.
+inline uint8_t spread_add(int from, float weight, int to) {
+    return clamp_trunc(from * weight + to);
+}
+
+// spread's alpha test and accumulation over either pixel layout.
+struct PlanarSpread {
+    const uint8_t* from[4];  // in's planes as they were
+    uint8_t* to[4];          // out's planes
+    int alpha(int64_t i) const { return from[3][i]; }
+    void add(int64_t dst, int64_t src, float weight) const {
+        for (int p = 0; p < 4; ++p) to[p][dst] = spread_add(from[p][src], weight, to[p][dst]);
+    }
+};
+struct PackedSpread {
+    const uint32_t* from;  // in, packed
+    uint32_t* to;          // out, packed
+    int alpha(int64_t i) const { return static_cast<int>(from[i] >> 24); }
+    void add(int64_t dst, int64_t src, float weight) const {
+        const uint32_t f = from[src], t = to[dst];
+        uint32_t sum = 0;
+        for (int p = 0; p < 4; ++p)
+            sum |= uint32_t(spread_add((f >> (8 * p)) & 0xff, weight, (t >> (8 * p)) & 0xff))
+                   << (8 * p);
+        to[dst] = sum;
+    }
+};
+
+template <class Pixels>
+void spread_rows(const Rect r, int64_t w, int tries, int threshold, float weight,
+                 const Pixels px, OffsetStream& offsets) {
     const float* off = nullptr;
     int64_t left = 0;
-    const float weight = static_cast<float>(double(scale) / tries);
-    const Rect r = in->rect();
-    const int64_t w = in->width;
-    const uint8_t* alpha = src.plane[3];
-    uint8_t* const dst[4] = {out->plane[0], out->plane[1], out->plane[2], out->plane[3]};
-    const uint8_t* const from[4] = {src.plane[0], src.plane[1], src.plane[2], src.plane[3]};
     for (int64_t y = r.y2, row = 0; y >= r.y1; --y, ++row) {
         const float yf = static_cast<float>(y);
         for (int64_t x = r.x1; x <= r.x2; ++x) {
             const int64_t at = row * w + (x - r.x1);
-            const int a0 = alpha[at];
+            const int a0 = px.alpha(at);
             if (a0 == 0) continue;  // transparent pixels spread nothing and draw nothing
             const float xf = static_cast<float>(x);
             for (int t = 0; t < tries; ++t) {
@@ -468,16 +546,51 @@ int spread_pixels(const char* in_name, const char* out_name, int radius, int tri
                 left -= 2;
                 int64_t sx, sy;
                 if (!landing(xf, yf, dx, dy, r, &sx, &sy)) continue;
-                const int64_t to = (r.y2 - sy) * w + (sx - r.x1);
-                const int d = a0 - alpha[to];
+                const int64_t there = (r.y2 - sy) * w + (sx - r.x1);
+                const int d = a0 - px.alpha(there);
                 if (d < 0 || d <= threshold) continue;
-                for (int p = 0; p < 4; ++p) {
-                    const float v = from[p][at] * weight + dst[p][to];
-                    dst[p][to] = clamp_trunc(v);
-                }
+                px.add(there, at, weight);
             }
         }
     }
+}
+
+}  // namespace
+
+int spread_pixels(const char* in_name, const char* out_name, int radius, int tries, int seed,
+                  int threshold, float scale) {
+    ImageBuffer *in = nullptr, *out = nullptr;
+    if (!check_pair(in_name, out_name, true, in, out)) return 0;
+    const Rect r = in->rect();
+    const int64_t w = in->width;
+    OffsetStream offsets(seed, std::llabs(int64_t(radius)));
+    const float weight = static_cast<float>(double(scale) / (tries < 1 ? 1 : tries));
+    if (radius != 0 && tries >= 1 && g_allow_packed) {
+        // As in scatter: packed copies of in and of the result when memory allows.
+        std::vector<uint32_t> from = packed_copy(*in), to;
+        if (!from.empty()) {
+            try {
+                to = from;
+            } catch (const std::bad_alloc&) {
+                to.clear();
+            }
+        }
+        if (!to.empty()) {
+            spread_rows(r, w, tries, threshold, weight, PackedSpread{from.data(), to.data()},
+                        offsets);
+            for (int p = 0; p < 4; ++p) {
+                uint8_t* dst = out->plane[p];
+                for (size_t i = 0; i < to.size(); ++i) dst[i] = uint8_t(to[i] >> (8 * p));
+            }
+            return 1;
+        }
+    }
+    const Source src(*in, *out);
+    copy_region(in_name, out_name);
+    if (radius == 0 || tries < 1) return 1;
+    const PlanarSpread px{{src.plane[0], src.plane[1], src.plane[2], src.plane[3]},
+                          {out->plane[0], out->plane[1], out->plane[2], out->plane[3]}};
+    spread_rows(r, w, tries, threshold, weight, px, offsets);
     return 1;
 }
 

@@ -40,6 +40,11 @@ enum class ScatterMode { plain = 0, across = 1, inward_out = 2, outward_in = 3 }
 int scatter_pixels(const char* in, const char* out, int radius, int tries, int seed,
                    ScatterMode mode, int threshold);
 
+// scatter and spread work on packed copies of the pixels (one word per pixel) when
+// memory allows, else on the planes; false keeps to the planes, so tests can
+// compare both. The results are the same either way.
+void effects_allow_packed(bool allow);
+
 // Copies in into out, then for each pixel of in with alpha above 0 and each try
 // draws an offset as scatter does and, where the target's alpha in in is lower by
 // more than `threshold`, adds the source's four samples × (scale / tries) onto the

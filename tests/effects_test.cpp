@@ -74,7 +74,10 @@ void plain_moves(const char* in_name, const char* out_name, int radius, int trie
 class Effects : public testing::Test {
 protected:
     void SetUp() override { clear_registry(); }
-    void TearDown() override { clear_registry(); }
+    void TearDown() override {
+        clear_registry();
+        effects_allow_packed(true);
+    }
 };
 
 }  // namespace
@@ -127,9 +130,11 @@ TEST_F(Effects, RandomFillsThePlanesInOrder) {
 
 TEST_F(Effects, ScatterAndSpreadFollowTheRules) {
     const std::vector<uint8_t> edges = {0, 0, 128, 255, 255};
-    for (int mode = 0; mode <= 4; ++mode) {
-        for (int seed : {0, 12345}) {
-            const int n = mode == 0 && seed == 0 ? 3 : 4;
+    for (int layout = 0; layout < 20; ++layout) {  // packed first, then planes
+        const int mode = layout % 5, seed = (layout / 5) % 2 ? 12345 : 0;
+        effects_allow_packed(layout < 10);
+        {
+            const int n = mode == 0 ? (seed == 0 ? 3 : 1) : 4;
             random_buffer("in", -3, 7, 23, 17, n, unsigned(seed + mode), edges);
             make_buffer("out", -3, 7, 23, 17, n);
             make_buffer("want", -3, 7, 23, 17, n);
@@ -139,15 +144,20 @@ TEST_F(Effects, ScatterAndSpreadFollowTheRules) {
                                      : scatter_pixels("in", "out", radius, tries, seed,
                                                       ScatterMode(mode), threshold);
             ASSERT_EQ(ok, 1);
-            ASSERT_EQ(planes_of("out"), planes_of("want")) << "mode " << mode << " seed " << seed;
+            ASSERT_EQ(planes_of("out"), planes_of("want")) << "mode " << mode << " seed " << seed
+                                                           << " packed " << (layout < 10);
         }
     }
     // in may be out: reads still see in as it was.
-    random_buffer("self", 0, 0, 9, 9, 4, 1, edges);
-    make_buffer("want", 0, 0, 9, 9, 4);
-    plain_moves("self", "want", 3, 3, 8, 1, 10, 1);
-    ASSERT_EQ(scatter_pixels("self", "self", 3, 3, 8, ScatterMode::across, 10), 1);
-    EXPECT_EQ(planes_of("self"), planes_of("want"));
+    for (bool packed : {false, true}) {
+        effects_allow_packed(packed);
+        random_buffer("self", 0, 0, 9, 9, 4, 1, edges);
+        make_buffer("want", 0, 0, 9, 9, 4);
+        plain_moves("self", "want", 3, 3, 8, 1, 10, 1);
+        ASSERT_EQ(scatter_pixels("self", "self", 3, 3, 8, ScatterMode::across, 10), 1);
+        EXPECT_EQ(planes_of("self"), planes_of("want"));
+    }
+    effects_allow_packed(true);
 
     // Nothing moves: radius 0, -m 255, an opaque spread source.
     random_buffer("in", 0, 0, 16, 16, 4, 2, edges);
