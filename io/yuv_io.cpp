@@ -89,27 +89,8 @@ inline void running_totals(uint32_t* p, int64_t m) {
 }
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #define KQ_YUV_WIDE 1
-// The same in eight lanes: a prefix sum within each half, the low half's total
-// added to the high half, then the total carried in.
-[[gnu::target("avx2")]] void running_totals_avx2(uint32_t* p, int64_t m) {
-    __m256i carry = _mm256_set1_epi32(static_cast<int>(p[0]));
-    const __m256i last = _mm256_set1_epi32(7);
-    int64_t k = 1;
-    for (; k + 7 <= m; k += 8) {
-        __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + k));
-        x = _mm256_add_epi32(x, _mm256_slli_si256(x, 4));
-        x = _mm256_add_epi32(x, _mm256_slli_si256(x, 8));
-        const __m256i low_total = _mm256_shuffle_epi32(x, 0xFF);
-        x = _mm256_add_epi32(x, _mm256_permute2x128_si256(low_total, low_total, 0x08));
-        x = _mm256_add_epi32(x, carry);
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(p + k), x);
-        carry = _mm256_permutevar8x32_epi32(x, last);
-    }
-    for (; k <= m; ++k) p[k] += p[k - 1];
-}
 #endif
 
-template <bool Wide>
 inline void rgb_to_yuv_block(const uint8_t* __restrict r, const uint8_t* __restrict g,
                              const uint8_t* __restrict b, int64_t n, uint8_t* __restrict dst,
                              YuvCarry& c) {
@@ -139,18 +120,9 @@ inline void rgb_to_yuv_block(const uint8_t* __restrict r, const uint8_t* __restr
     }
     c.u1 = u1[n];
     c.v1 = v1[n];
-#ifdef KQ_YUV_WIDE
-    if constexpr (Wide) {
-        running_totals_avx2(ty, 2 * n);
-        running_totals_avx2(tu, n);
-        running_totals_avx2(tv, n);
-    } else
-#endif
-    {
-        running_totals(ty, 2 * n);
-        running_totals(tu, n);
-        running_totals(tv, n);
-    }
+    running_totals(ty, 2 * n);
+    running_totals(tu, n);
+    running_totals(tv, n);
     for (int64_t j = 0; j < n; ++j) {
         dst[4 * j] = static_cast<uint8_t>((tu[j + 1] >> 16) - (tu[j] >> 16) + 128);
         dst[4 * j + 1] = static_cast<uint8_t>((ty[2 * j + 1] >> 16) - (ty[2 * j] >> 16) + 16);
@@ -162,13 +134,12 @@ inline void rgb_to_yuv_block(const uint8_t* __restrict r, const uint8_t* __restr
     c.v = tv[n];
 }
 
-template <bool Wide>
 inline void rgb_to_yuv_body(const uint8_t* r, const uint8_t* g, const uint8_t* b, int64_t pairs,
                             uint8_t* dst) {
     YuvCarry c;
     for (int64_t i = 0; i < pairs; i += kPairBlock) {
         const int64_t n = std::min(kPairBlock, pairs - i);
-        rgb_to_yuv_block<Wide>(r + 2 * i, g + 2 * i, b + 2 * i, n, dst + 4 * i, c);
+        rgb_to_yuv_block(r + 2 * i, g + 2 * i, b + 2 * i, n, dst + 4 * i, c);
     }
 }
 
@@ -177,7 +148,7 @@ void yuv_to_rgb_base(const uint8_t* src, int64_t pairs, uint8_t* r, uint8_t* g, 
 }
 void rgb_to_yuv_base(const uint8_t* r, const uint8_t* g, const uint8_t* b, int64_t pairs,
                      uint8_t* dst) {
-    rgb_to_yuv_body<false>(r, g, b, pairs, dst);
+    rgb_to_yuv_body(r, g, b, pairs, dst);
 }
 #ifdef KQ_YUV_WIDE
 // Eight sums of one plane, left pixels in `left` and right ones in `right`, as 16
@@ -310,7 +281,7 @@ void rgb_to_yuv_base(const uint8_t* r, const uint8_t* g, const uint8_t* b, int64
     c.v1 = _mm256_cvtsi256_si32(pv1);
     for (; i < pairs; i += kPairBlock) {
         const int64_t n = std::min(kPairBlock, pairs - i);
-        rgb_to_yuv_block<false>(r + 2 * i, g + 2 * i, b + 2 * i, n, dst + 4 * i, c);
+        rgb_to_yuv_block(r + 2 * i, g + 2 * i, b + 2 * i, n, dst + 4 * i, c);
     }
 }
 bool have_avx2() {
