@@ -175,13 +175,16 @@ void rgb_to_yuv_base(const uint8_t* r, const uint8_t* g, const uint8_t* b, int64
         const __m256i grp = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + 4 * i));
         const __m256i cb = _mm256_sub_epi32(_mm256_and_si256(grp, byte), c128);
         const __m256i y0 = _mm256_and_si256(_mm256_srli_epi32(grp, 8), byte);
-        const __m256i cr = _mm256_sub_epi32(_mm256_and_si256(_mm256_srli_epi32(grp, 16), byte), c128);
+        const __m256i v = _mm256_and_si256(_mm256_srli_epi32(grp, 16), byte);
+        const __m256i cr = _mm256_sub_epi32(v, c128);
         const __m256i y1 = _mm256_srli_epi32(grp, 24);
         // max(Y - 16, 0): Y at most 255, so the difference fits.
-        const __m256i l0 = _mm256_mullo_epi32(_mm256_max_epi32(_mm256_sub_epi32(y0, c16), zero), kl);
-        const __m256i l1 = _mm256_mullo_epi32(_mm256_max_epi32(_mm256_sub_epi32(y1, c16), zero), kl);
+        const __m256i yc0 = _mm256_max_epi32(_mm256_sub_epi32(y0, c16), zero);
+        const __m256i yc1 = _mm256_max_epi32(_mm256_sub_epi32(y1, c16), zero);
+        const __m256i l0 = _mm256_mullo_epi32(yc0, kl), l1 = _mm256_mullo_epi32(yc1, kl);
         const __m256i rc = _mm256_mullo_epi32(cr, krv);
-        const __m256i gc = _mm256_add_epi32(_mm256_mullo_epi32(cb, kgu), _mm256_mullo_epi32(cr, kgv));
+        const __m256i gc =
+            _mm256_add_epi32(_mm256_mullo_epi32(cb, kgu), _mm256_mullo_epi32(cr, kgv));
         const __m256i bc = _mm256_mullo_epi32(cb, kbu);
         store_pairs(_mm256_add_epi32(l0, rc), _mm256_add_epi32(l1, rc), r + 2 * i);
         store_pairs(_mm256_add_epi32(l0, gc), _mm256_add_epi32(l1, gc), g + 2 * i);
@@ -215,6 +218,10 @@ void rgb_to_yuv_base(const uint8_t* r, const uint8_t* g, const uint8_t* b, int64
     return _mm256_set1_epi32(static_cast<int>((uint32_t(uint16_t(right)) << 16) | uint16_t(left)));
 }
 
+// Sixteen samples widened to 16 bits.
+[[gnu::target("avx2")]] inline __m256i widen16(const uint8_t* p) {
+    return _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+}
 // wr·r + wg·g + wb·b over both pixels of each pair (16-bit samples, pair_weights).
 [[gnu::target("avx2")]] inline __m256i pairs3(__m256i r, __m256i g, __m256i b, __m256i wr,
                                               __m256i wg, __m256i wb) {
@@ -243,9 +250,8 @@ void rgb_to_yuv_base(const uint8_t* r, const uint8_t* g, const uint8_t* b, int64
     __m256i ty = _mm256_setzero_si256(), tu = ty, tv = ty, pu1 = ty, pv1 = ty;
     int64_t i = 0;
     for (; i + 8 <= pairs; i += 8) {
-        const __m256i r16 = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(r + 2 * i)));
-        const __m256i g16 = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(g + 2 * i)));
-        const __m256i b16 = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(b + 2 * i)));
+        const __m256i r16 = widen16(r + 2 * i), g16 = widen16(g + 2 * i);
+        const __m256i b16 = widen16(b + 2 * i);
         // 33039 does not fit a 16-bit weight: 16829 (R + G) + 16210 G is the same sum.
         const __m256i rg16 = _mm256_add_epi16(r16, g16);
         const __m256i y0 = pairs3(rg16, g16, b16, y0rg, y0g, y0b);
@@ -268,9 +274,10 @@ void rgb_to_yuv_base(const uint8_t* r, const uint8_t* g, const uint8_t* b, int64
         ty = last_lane(after);
         tu = last_lane(nu);
         tv = last_lane(nv);
-        const __m256i groups =
-            _mm256_or_si256(_mm256_or_si256(ub8, _mm256_slli_epi32(y0b, 8)),
-                            _mm256_or_si256(_mm256_slli_epi32(vb8, 16), _mm256_slli_epi32(y1b, 24)));
+        const __m256i low_half = _mm256_or_si256(ub8, _mm256_slli_epi32(y0b, 8));
+        const __m256i high_half =
+            _mm256_or_si256(_mm256_slli_epi32(vb8, 16), _mm256_slli_epi32(y1b, 24));
+        const __m256i groups = _mm256_or_si256(low_half, high_half);
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + 4 * i), groups);
     }
     YuvCarry c;
@@ -564,7 +571,8 @@ int write_dump(const char* buff_name, const char* file_name, int mask) {
         }
         int64_t written = 0;
         if (!write_all(f, run.get(), k * row_bytes, &written)) {
-            const int64_t y = int64_t(b->window.y2) - (i + written / std::max<int64_t>(row_bytes, 1));
+            const int64_t done = i + written / std::max<int64_t>(row_bytes, 1);
+            const int64_t y = int64_t(b->window.y2) - done;
             std::fprintf(stderr, "ERROR : Can't output scanline data (outname:%s y=%d)\n",
                          file_name, static_cast<int>(y));
             return 0;

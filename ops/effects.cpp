@@ -382,7 +382,8 @@ std::vector<uint32_t> packed_copy(const ImageBuffer& b) {
     const uint8_t* bl = b.plane[2];
     const uint8_t* a = b.components == 4 ? b.plane[3] : nullptr;
     for (size_t i = 0; i < words.size(); ++i)
-        words[i] = r[i] | uint32_t(g[i]) << 8 | uint32_t(bl[i]) << 16 | uint32_t(a ? a[i] : 0) << 24;
+        words[i] = r[i] | uint32_t(g[i]) << 8 | uint32_t(bl[i]) << 16 |
+                   uint32_t(a ? a[i] : 0) << 24;
     return words;
 }
 
