@@ -11,7 +11,7 @@ int cmd_atop(int argc, char** argv);         // ops/composite.cpp
 int cmd_blist(int argc, char** argv);        // buffer/buffer_commands.cpp
 int cmd_blzoom(int argc, char** argv);       // ops/zoom.cpp
 int cmd_blur(int argc, char** argv);         // ops/blur.cpp
-int cmd_bumpy(int argc, char** argv);
+int cmd_bumpy(int argc, char** argv);        // ops/effects.cpp
 int cmd_bzoom(int argc, char** argv);        // ops/zoom.cpp
 int cmd_clear(int argc, char** argv);        // buffer/buffer_commands.cpp
 int cmd_copy(int argc, char** argv);         // buffer/rearrange.cpp
@@ -41,19 +41,19 @@ int cmd_pile(int argc, char** argv);
 int cmd_plane(int argc, char** argv);        // buffer/rearrange.cpp
 int cmd_plus(int argc, char** argv);         // ops/composite.cpp
 int cmd_quit(int argc, char** argv);         // interp/builtin.cpp
-int cmd_random(int argc, char** argv);
+int cmd_random(int argc, char** argv);       // ops/effects.cpp
 int cmd_read(int argc, char** argv);         // io/picture_io.cpp
-int cmd_readyuv(int argc, char** argv);
+int cmd_readyuv(int argc, char** argv);      // io/yuv_io.cpp
 int cmd_reverse(int argc, char** argv);      // buffer/rearrange.cpp
 int cmd_sblur(int argc, char** argv);        // ops/blur.cpp
-int cmd_scatter(int argc, char** argv);
+int cmd_scatter(int argc, char** argv);      // ops/effects.cpp
 int cmd_shrink(int argc, char** argv);       // ops/zoom.cpp
-int cmd_spread(int argc, char** argv);
+int cmd_spread(int argc, char** argv);       // ops/effects.cpp
 int cmd_shift(int argc, char** argv);        // buffer/rearrange.cpp
 int cmd_tomo(int argc, char** argv);
 int cmd_write(int argc, char** argv);        // io/picture_io.cpp
-int cmd_writedump(int argc, char** argv);
-int cmd_writeyuv(int argc, char** argv);
+int cmd_writedump(int argc, char** argv);    // io/yuv_io.cpp
+int cmd_writeyuv(int argc, char** argv);     // io/yuv_io.cpp
 int cmd_xor(int argc, char** argv);          // ops/composite.cpp
 
 int cmd_chex(int argc, char** argv);         // plug-in table: ops/chex.cpp

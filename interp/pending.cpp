@@ -6,7 +6,6 @@
     int fn(int argc, char** argv) { return pending_command(argc, argv, summary); }
 
 PENDING_COMMAND(cmd_adjustcol, "adjust color")
-PENDING_COMMAND(cmd_bumpy, "bumpy effect")
 PENDING_COMMAND(cmd_darkness, "darkness operation")
 PENDING_COMMAND(cmd_diff, "display differential info")
 PENDING_COMMAND(cmd_dissolve, "dissolve operation")
@@ -17,10 +16,4 @@ PENDING_COMMAND(cmd_nega, "nega effect")
 PENDING_COMMAND(cmd_opaque, "opaque operation")
 PENDING_COMMAND(cmd_paint, "paint mono data")
 PENDING_COMMAND(cmd_pile, "pile effect")
-PENDING_COMMAND(cmd_random, "generate random pixel pattern")
-PENDING_COMMAND(cmd_readyuv, "read YUV data")
-PENDING_COMMAND(cmd_scatter, "scatter pixel effect")
-PENDING_COMMAND(cmd_spread, "spread effect")
 PENDING_COMMAND(cmd_tomo, "convert to tarvel data")
-PENDING_COMMAND(cmd_writedump, "write dump data")
-PENDING_COMMAND(cmd_writeyuv, "write YUV data")
