@@ -44,6 +44,21 @@ shift           | shift 100 100 a o    |  64 | 64
 reverse         | reverse a o          |  64 | 64
 blur -z 5 5     | blur -z 5 5 a o      |  64 | 64
 blur -z 50 50   | blur -z 50 50 a o    |  64 | 64
+opaque 0.5      | opaque o 0.5         |  16 | 16
+opaque 1.5      | opaque o 1.5         |  16 | 16
+dissolve        | dissolve o 0.7       |  64 | 64
+darkness        | darkness o 0.5 0.8 1.2 | 48 | 48
+nega            | nega -rgba a o       |  64 | 64
+nega (general)  | nega -rgba h o       |  32 | 64
+mono            | mono a o             |  64 | 64
+adjustcol       | adjustcol -r 50 100 -g 0 255 -b 30 31 -a 200 9 a o | 64 | 64
+adjustcol (128) | adjustcol a o        |  64 | 64
+paint           | paint -g -C 255 128 0 -m a o | 16 | 64
+pile            | pile a o             |  64 | 64
+pile -r         | pile -r a o          |  64 | 64
+tomo            | tomo a o             |  64 | 64
+diff (equal)    | diff a e             | 128 |  0
+dotfile 1M dots | dotfile dots.txt o   |  12 |  0
 EOF
 )
 
@@ -58,9 +73,14 @@ EOF
     echo "chex b -c0 0.2 0.7 0.4 0.5 -c1 0.8 0.1 0.9 1 -s 3 11"
     echo "chex h -c0 0.6 0.6 0.1 0.3 -c1 0.3 0.2 0.5 0.9 -s 13 2"
     echo "chex o -s 5 5"
+    echo "create e -s 0 0 4096 4096"
+    echo "copy a e"
 } >"$WORK/bench.kqc"
 : >"$WORK/labels.txt"
-for _ in 1 2 3 4 5 6 7 8; do echo "-" >>"$WORK/labels.txt"; done
+for _ in $(seq "$(wc -l <"$WORK/bench.kqc")"); do echo "-" >>"$WORK/labels.txt"; done
+# One million plain dots (about 12 MiB) for dotfile.
+awk 'BEGIN { for (i = 0; i < 1000000; i++) printf "%d %d\n", (i * 7) % 4096, (i * 13) % 4096 }' \
+    >"$WORK/dots.txt"
 while IFS='|' read -r label command _; do
     label=$(echo "$label" | sed 's/ *$//')
     command=$(echo "$command" | sed 's/^ *//; s/ *$//')
@@ -71,7 +91,7 @@ while IFS='|' read -r label command _; do
 done <<<"$ROWS"
 
 BW=$("$BUILD/membw" | awk '/^memcpy_bytes_per_sec/ {print $2}')
-(cd "$WORK" && "$BUILD/kqc" -s -t bench.kqc) 2>"$WORK/stderr.txt" || true
+(cd "$WORK" && "$BUILD/kqc" -s -t bench.kqc) >/dev/null 2>"$WORK/stderr.txt" || true
 grep '^LAPTIME' "$WORK/stderr.txt" | awk -F' : ' '{print $2}' | awk '{print $1}' >"$WORK/laps.txt"
 if grep -v '^LAPTIME' "$WORK/stderr.txt" | grep -q .; then
     echo "kqc messages:"

@@ -59,6 +59,11 @@ KQ_WIDE_CLONES void step_run(const uint8_t* src, uint8_t* dst, int64_t n, uint8_
     for (int64_t i = 0; i < n; ++i) dst[i] = src[i] <= at ? low : high;
 }
 
+KQ_WIDE_CLONES void invert_run(const uint8_t* src, uint8_t* dst, int64_t n) {
+    KQ_SAME_INDEX_ONLY
+    for (int64_t i = 0; i < n; ++i) dst[i] = static_cast<uint8_t>(~src[i]);
+}
+
 void lookup_run(const uint8_t* src, uint8_t* dst, int64_t n, const SampleTable& t) {
     for (int64_t i = 0; i < n; ++i) dst[i] = t[src[i]];
 }
@@ -203,6 +208,21 @@ SampleMap make_sample_map(const SampleTable& t, double slope) {
         m.low = t[0];
         return m;
     }
+    for (int k = 1; k < 255; ++k) {
+        bool row = true;
+        for (int s = 0; s < 256 && row; ++s) row = t[s] == mul_table(uint8_t(s), uint8_t(k));
+        if (row) {
+            m.kind = SampleMap::Product;
+            m.low = static_cast<uint8_t>(k);
+            return m;
+        }
+    }
+    bool invert = true;
+    for (int s = 0; s < 256 && invert; ++s) invert = t[s] == 255 - s;
+    if (invert) {
+        m.kind = SampleMap::Invert;
+        return m;
+    }
     int changes = 0, at = 0;
     for (int s = 1; s < 256; ++s)
         if (t[s] != t[s - 1]) ++changes, at = s - 1;
@@ -266,6 +286,8 @@ void apply_sample_map(const SampleMap& m, const uint8_t* src, uint8_t* dst, int6
         case SampleMap::Step:
             step_run(src, dst, n, static_cast<uint8_t>(m.step_at), m.low, m.high);
             break;
+        case SampleMap::Product: mul_run(src, m.low, dst, n); break;
+        case SampleMap::Invert: invert_run(src, dst, n); break;
         case SampleMap::Affine: affine_run(src, dst, n, m.mul, m.add); break;
         case SampleMap::Lookup: lookup_run(src, dst, n, m.table); break;
     }

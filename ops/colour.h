@@ -23,13 +23,13 @@ SampleTable scale_table(float v);
 SampleTable adjust_table(int lo, int hi);
 
 // A table applied to runs of samples by the cheapest exact form that reproduces all
-// 256 entries: a copy, a constant, a two-valued step, clamp((s·mul + add) >> 16) in
-// 32-bit integers, or the table itself. The form is proven against the table when it
+// 256 entries: a copy, a constant, a two-valued step, a row of MulTable, 255 - s,
+// clamp((s·mul + add) >> 16) in 32-bit integers, or the table itself. The form is proven against the table when it
 // is chosen, so the result always equals table[s].
 struct SampleMap {
-    enum Kind { Copy, Constant, Step, Affine, Lookup } kind = Lookup;
-    int step_at = 0;          // Step: s <= step_at gives low, else high
-    uint8_t low = 0, high = 0;  // Constant uses low
+    enum Kind { Copy, Constant, Step, Product, Invert, Affine, Lookup } kind = Lookup;
+    int step_at = 0;            // Step: s <= step_at gives low, else high
+    uint8_t low = 0, high = 0;  // Constant uses low; Product: MulTable[s][low]
     int32_t mul = 0, add = 0;   // Affine
     SampleTable table{};
 };
