@@ -186,7 +186,7 @@ SampleTable adjust_table(int lo, int hi) {
         else if (i >= hi)
             t[i] = 255;
         else
-            t[i] = clamp_truncate(double(i - lo) / double(int64_t(hi) - lo) * 255.0);
+            t[i] = clamp_truncate((double(i) - lo) / (double(hi) - lo) * 255.0);
     }
     return t;
 }

@@ -192,6 +192,7 @@ int tomo(const char* in_name, const char* out_name) {
         std::fprintf(stderr, "          %s is %d component\n", out_name, out->components);
         return 0;
     }
+    if (out->plane_size() == 0) return 1;
     const size_t w = static_cast<size_t>(out->width);
     const int64_t h = out->height;
     // Converting a buffer into itself reads from a copy of its planes.

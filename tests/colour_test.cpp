@@ -147,6 +147,7 @@ TEST(ColourTables, ScaleAndAdjustTables) {
     EXPECT_EQ(th[128], 0);
     EXPECT_EQ(th[129], 255);
     EXPECT_EQ(adjust_table(-10, 300)[0], 8);  // 10 / 310 × 255
+    EXPECT_EQ(adjust_table(INT32_MIN, INT32_MAX)[255], 127);  // no overflow
 }
 
 // Every table the commands build, through its fast form, equals the table at every
