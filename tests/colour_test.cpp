@@ -326,6 +326,29 @@ TEST_P(ColourRandom, MatchesPlainTranscription) {
     }
 }
 
+// pile -r over every (sample, alpha) pair, into another buffer and in place.
+TEST_F(ColourTest, RepileEveryPair) {
+    for (const bool in_place : {false, true}) {
+        ImageBuffer& in = *make("in", 0, 0, 256, 259);
+        make("out", 0, 0, 256, 259);
+        for (int64_t i = 0; i < in.plane_size(); ++i) {
+            in.plane[0][i] = uint8_t(i);
+            in.plane[1][i] = uint8_t(255 - i);
+            in.plane[2][i] = uint8_t(i * 7);
+            in.plane[3][i] = uint8_t(i / 256);
+        }
+        const Copy before(in);
+        const char* out = in_place ? "in" : "out";
+        ASSERT_EQ(pile("in", out, true), 1);
+        const ImageBuffer& o = *find_buffer(out);
+        for (int64_t i = 0; i < in.plane_size(); ++i)
+            for (int c = 0; c < 3; ++c)
+                ASSERT_EQ(o.plane[c][i], DivTable[before.planes[c][size_t(i)] * 256 +
+                                                  before.planes[3][size_t(i)]])
+                    << i << " " << c;
+    }
+}
+
 TEST_F(ColourTest, RefusalsChangeNothing) {
     make("g", 0, 0, 2, 2, 1);
     make("c", 0, 0, 2, 2, 3);
