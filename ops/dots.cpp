@@ -3,8 +3,6 @@
 
 #include <sys/stat.h>
 
-#include <cerrno>
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -38,7 +36,6 @@ struct InputFile {
 // One "%d" conversion: white space, an optional sign and decimal digits.
 bool scan_int(const char*& p, int& v) {
     char* end = nullptr;
-    errno = 0;
     const long value = std::strtol(p, &end, 10);
     if (end == p) return false;
     // Out of range as the scanner stores it: the saturated long narrowed to int.
