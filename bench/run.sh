@@ -53,6 +53,21 @@ shrink -l 5 5   | shrink -l 5 5 a o    |  64 | 0.25
 glow            | glow a o             |  64 | 64
 blzoom 2x       | blzoom s o           |  16 | 64
 bzoom 2x        | bzoom s o            |  16 | 64
+opaque 0.5      | opaque o 0.5         |  16 | 16
+opaque 1.5      | opaque o 1.5         |  16 | 16
+dissolve        | dissolve o 0.7       |  64 | 64
+darkness        | darkness o 0.5 0.8 1.2 | 48 | 48
+nega            | nega -rgba a o       |  64 | 64
+nega (general)  | nega -rgba h o       |  32 | 64
+mono            | mono a o             |  64 | 64
+adjustcol       | adjustcol -r 50 100 -g 0 255 -b 30 31 -a 200 9 a o | 64 | 64
+adjustcol (128) | adjustcol a o        |  64 | 64
+paint           | paint -g -C 255 128 0 -m a o | 16 | 64
+pile            | pile a o             |  64 | 64
+pile -r         | pile -r a o          |  64 | 64
+tomo            | tomo a o             |  64 | 64
+diff (equal)    | diff a e             | 128 |  0
+dotfile 1M dots | dotfile dots.txt o   |  12 |  0
 EOF
 )
 
@@ -69,9 +84,14 @@ EOF
     echo "chex o -s 5 5"
     echo "create s -s 0 0 2048 2048"
     echo "chex s -s 9 4"
+    echo "create e -s 0 0 4096 4096"
+    echo "copy a e"
 } >"$WORK/bench.kqc"
 : >"$WORK/labels.txt"
-for _ in 1 2 3 4 5 6 7 8 9 10; do echo "-" >>"$WORK/labels.txt"; done
+for _ in $(seq "$(wc -l <"$WORK/bench.kqc")"); do echo "-" >>"$WORK/labels.txt"; done
+# One million plain dots (about 12 MiB) for dotfile.
+awk 'BEGIN { for (i = 0; i < 1000000; i++) printf "%d %d\n", (i * 7) % 4096, (i * 13) % 4096 }' \
+    >"$WORK/dots.txt"
 while IFS='|' read -r label command _; do
     label=$(echo "$label" | sed 's/ *$//')
     command=$(echo "$command" | sed 's/^ *//; s/ *$//')
@@ -82,7 +102,7 @@ while IFS='|' read -r label command _; do
 done <<<"$ROWS"
 
 BW=$("$BUILD/membw" | awk '/^memcpy_bytes_per_sec/ {print $2}')
-(cd "$WORK" && "$BUILD/kqc" -s -t bench.kqc) 2>"$WORK/stderr.txt" || true
+(cd "$WORK" && "$BUILD/kqc" -s -t bench.kqc) >/dev/null 2>"$WORK/stderr.txt" || true
 grep '^LAPTIME' "$WORK/stderr.txt" | awk -F' : ' '{print $2}' | awk '{print $1}' >"$WORK/laps.txt"
 if grep -v '^LAPTIME' "$WORK/stderr.txt" | grep -q .; then
     echo "kqc messages:"

@@ -16,3 +16,8 @@ constexpr ByteTable make_table(F f) {
 constinit const ByteTable MulTable = make_table([](unsigned x, unsigned y) { return x * y / 255; });
 constinit const ByteTable AddTable =
     make_table([](unsigned x, unsigned y) { return x + y > 255 ? 255u : x + y; });
+constinit const ByteTable DivTable = make_table([](unsigned x, unsigned y) {
+    if (y == 0) return 0u;
+    const double q = double(x) / (double(y) / 255.0);
+    return q >= 255.0 ? 255u : static_cast<unsigned>(q);
+});

@@ -234,9 +234,10 @@ TEST(Dispatch, HelpListsEveryCommand) {
 }
 
 TEST(Dispatch, PendingCommandsAndLapTimes) {
-    auto r = run_kqc("tomo ?\ntomo a b\n");
-    EXPECT_EQ(r.err, "\ttomo\t-> convert to tarvel data\nERROR : tomo : not implemented yet\n" +
-                         exec_error(2, "tomo a b"));
+    auto r = run_kqc("gauss ?\ngauss a b\n");
+    EXPECT_EQ(r.err,
+              "\tgauss\t-> gaussian blur effect\nERROR : gauss : not implemented yet\n" +
+                  exec_error(2, "gauss a b"));
     r = run_kqc("blist # list\n", {"-s", "-t"});
     EXPECT_EQ(r.status, 0);
     const std::string head = " id | buff-name : c :  buff-size\n----+-----------+---+-------------\n";
