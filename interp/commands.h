@@ -25,7 +25,7 @@ int cmd_dotfile(int argc, char** argv);
 int cmd_field(int argc, char** argv);        // buffer/rearrange.cpp
 int cmd_filter3(int argc, char** argv);
 int cmd_glow(int argc, char** argv);
-int cmd_gauss(int argc, char** argv);
+int cmd_gauss(int argc, char** argv);        // ops/gauss.cpp
 int cmd_hdtontsc(int argc, char** argv);
 int cmd_in(int argc, char** argv);           // ops/composite.cpp
 int cmd_info(int argc, char** argv);         // buffer/buffer_commands.cpp

@@ -364,7 +364,9 @@ struct BlendSink {
     }
 };
 
-// ---- checks shared by both workers ----------------------------------------------
+// ---- checks shared by the blurs ---------------------------------------------------
+
+}  // namespace
 
 bool same_window(const ImageBuffer& in, const ImageBuffer& out) {
     if (same_geometry2(in, out)) return true;
@@ -380,6 +382,8 @@ void component_lines(const ImageBuffer& in, const ImageBuffer& out) {
     std::fprintf(stderr, "          %s is %d component\n", in.name.c_str(), in.components);
     std::fprintf(stderr, "          %s is %d component\n", out.name.c_str(), out.components);
 }
+
+namespace {
 
 // The box must leave room inside the window: width >= 2s + 2, and for t > 0
 // height >= 2t + 2.

@@ -2,6 +2,8 @@
 // (sblur), which smooths colours only along the edge of the alpha silhouette.
 #pragma once
 
+struct ImageBuffer;
+
 // Blurs the planes of `in` selected by mask (bit p = plane p) into `out`: each
 // output pixel is the floor of the mean of the input over the (2s+1) × (2t+1) box
 // around it, cut to the window. Planes outside the mask are copied unchanged.
@@ -28,3 +30,9 @@ int repeat_blur(BlurKind kind, const char* in, const char* out, int s, int t, in
 // The blur loops use AVX2 when the processor has it, with the same results; tests
 // turn that off to check the baseline loops as well.
 void blur_allow_wide_vectors(bool allow);
+
+// Checks shared by the blurs. same_window: true when both buffers have the same
+// origin and size, else "WARNING : window size missing" with both windows.
+// component_lines: the detail lines naming both buffers' component counts.
+bool same_window(const ImageBuffer& in, const ImageBuffer& out);
+void component_lines(const ImageBuffer& in, const ImageBuffer& out);
