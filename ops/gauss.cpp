@@ -211,27 +211,64 @@ bool use_avx2() {
 #endif
 }
 
-// Filters a w × h plane (rows top first) along its rows. src may be dst: each row
-// is copied out before it is written.
+// The sum and divisor types of a pass, chosen from its total weight (a sum is at
+// most 255 times it).
+template <class A, class R>
+struct Types {
+    using Acc = A;
+    using Real = R;
+};
+
+template <class F>
+void with_pass_types(int64_t total, F f) {
+    if (total <= kFloatMaxCount)
+        f(Types<int32_t, float>{});
+    else if (255 * total <= INT32_MAX)
+        f(Types<int32_t, double>{});
+    else
+        f(Types<int64_t, double>{});
+}
+
+int64_t total_weight(const std::vector<int32_t>& w) {
+    int64_t total = 0;
+    for (int32_t v : w) total += v;
+    return total;
+}
+
+// One row of the horizontal pass; pad holds w + 2R + 16 entries whose first R and
+// last R + 16 are 0. s may be o.
+template <class Acc, class Real>
+void filter_row(const uint8_t* s, uint8_t* o, int64_t w, int16_t* pad,
+                const PassTable<Real>& t) {
+    int16_t* c = pad + t.R;
+    for (int64_t x = 0; x < w; ++x) c[x] = s[x];
+    int64_t done = 0;
+#if KQ_GAUSS_AVX2
+    if constexpr (std::is_same_v<Real, float>)
+        if (use_avx2<Real>()) done = row_means_avx2(c, t, o, w);
+#endif
+    row_means<Acc>(c, t, o, done, w);
+}
+
+// Output row r of the vertical pass from rows[k], the source row r + k - R.
+template <class Acc, class Real>
+void filter_column_row(const uint8_t* const* rows, uint8_t* o, int64_t w, int64_t r, Acc* acc,
+                       const PassTable<Real>& t) {
+    const Real divisor = t.divisor[size_t(r)];
+    int64_t done = 0;
+#if KQ_GAUSS_AVX2
+    if constexpr (std::is_same_v<Real, float>)
+        if (use_avx2<Real>()) done = column_means_avx2(rows, t, divisor, o, w);
+#endif
+    column_means<Acc>(rows, t, divisor, acc, o, done, w);
+}
+
+// Filters a w × h plane (rows top first) along its rows. src may be dst.
 template <class Acc, class Real>
 void filter_rows(const uint8_t* src, uint8_t* dst, int64_t w, int64_t h,
                  const PassTable<Real>& t) {
-    const int64_t R = t.R;
-    std::vector<int16_t> pad(size_t(w + 2 * R + 16), 0);
-    int16_t* c = pad.data() + R;
-    const bool wide = use_avx2<Real>();
-    for (int64_t r = 0; r < h; ++r) {
-        const uint8_t* s = src + r * w;
-        uint8_t* o = dst + r * w;
-        for (int64_t x = 0; x < w; ++x) c[x] = s[x];
-        int64_t done = 0;
-#if KQ_GAUSS_AVX2
-        if constexpr (std::is_same_v<Real, float>)
-            if (wide) done = row_means_avx2(c, t, o, w);
-#endif
-        row_means<Acc>(c, t, o, done, w);
-    }
-    (void)wide;
+    std::vector<int16_t> pad(size_t(w + 2 * t.R + 16), 0);
+    for (int64_t r = 0; r < h; ++r) filter_row<Acc>(src + r * w, dst + r * w, w, pad.data(), t);
 }
 
 // Filters a w × h plane along its columns. src must not be dst.
@@ -242,22 +279,13 @@ void filter_columns(const uint8_t* src, uint8_t* dst, int64_t w, int64_t h,
     std::vector<uint8_t> zero_row(size_t(w), 0);
     std::vector<const uint8_t*> rows(size_t(2 * R + 1));
     std::vector<Acc> acc(static_cast<size_t>(w));
-    const bool wide = use_avx2<Real>();
     for (int64_t r = 0; r < h; ++r) {
         for (int64_t k = 0; k <= 2 * R; ++k) {
             int64_t y = r + k - R;
             rows[size_t(k)] = y >= 0 && y < h ? src + y * w : zero_row.data();
         }
-        uint8_t* o = dst + r * w;
-        const Real divisor = t.divisor[size_t(r)];
-        int64_t done = 0;
-#if KQ_GAUSS_AVX2
-        if constexpr (std::is_same_v<Real, float>)
-            if (wide) done = column_means_avx2(rows.data(), t, divisor, o, w);
-#endif
-        column_means<Acc>(rows.data(), t, divisor, acc.data(), o, done, w);
+        filter_column_row<Acc>(rows.data(), dst + r * w, w, r, acc.data(), t);
     }
-    (void)wide;
 }
 
 void copy_plane(const ImageBuffer& src, ImageBuffer& dst, int p) {
@@ -265,8 +293,7 @@ void copy_plane(const ImageBuffer& src, ImageBuffer& dst, int p) {
         std::memmove(dst.plane[p], src.plane[p], size_t(src.plane_size()));
 }
 
-// Filters the masked planes with weights w, the others copied; the sum types are
-// chosen from the total weight.
+// Filters the masked planes along one axis with weights w, the others copied.
 template <class Acc, class Real>
 void filter_planes(const ImageBuffer& src, ImageBuffer& dst, const std::vector<int32_t>& w,
                    int mask, bool vertical) {
@@ -290,6 +317,50 @@ void filter_planes(const ImageBuffer& src, ImageBuffer& dst, const std::vector<i
         }
         filter_columns<Acc>(from, dst.plane[p], width, height, t);
     }
+}
+
+// Both passes at once, for when both are known to succeed: the horizontal pass
+// fills a ring of the 2Ry + 1 rows the vertical pass needs next, so the image
+// between the passes never goes through memory. Row y of the ring is made before
+// output row y - Ry is written, so src may be dst.
+template <class AccX, class RealX, class AccY, class RealY>
+void filter_planes_fused(const ImageBuffer& src, ImageBuffer& dst, const std::vector<int32_t>& wx,
+                         const std::vector<int32_t>& wy, int mask) {
+    const int64_t w = src.width, h = src.height;
+    PassTable<RealX> tx;
+    PassTable<RealY> ty;
+    tx.make(wx, w);
+    ty.make(wy, h);
+    const int64_t Ry = ty.R, span = 2 * Ry + 1;
+    std::vector<int16_t> pad(size_t(w + 2 * tx.R + 16), 0);
+    std::vector<uint8_t> ring(size_t(span * w)), zero_row(size_t(w), 0);
+    std::vector<const uint8_t*> rows(static_cast<size_t>(span));
+    std::vector<AccY> acc(static_cast<size_t>(w));
+    for (int p = 0; p < src.components; ++p) {
+        if (!(mask & (1 << p))) {
+            copy_plane(src, dst, p);
+            continue;
+        }
+        const uint8_t* in = src.plane[p];
+        uint8_t* out = dst.plane[p];
+        int64_t made = 0;  // rows of the horizontal pass made so far
+        for (int64_t r = 0; r < h; ++r) {
+            for (; made <= std::min(h - 1, r + Ry); ++made)
+                filter_row<AccX>(in + made * w, ring.data() + (made % span) * w, w, pad.data(),
+                                 tx);
+            for (int64_t k = 0; k < span; ++k) {
+                int64_t y = r + k - Ry;
+                rows[size_t(k)] = y >= 0 && y < h ? ring.data() + (y % span) * w : zero_row.data();
+            }
+            filter_column_row<AccY>(rows.data(), out + r * w, w, r, acc.data(), ty);
+        }
+    }
+}
+
+// The half-width of a pass that will succeed on n pixels along it, else 0.
+int64_t passing_half_width(double r, int64_t lo, int64_t hi) {
+    int64_t R = gauss_half_width(r);
+    return R >= 1 && lo + R < hi - R ? R : 0;
 }
 
 // One pass from src to dst (same geometry, dst with at least src's planes).
@@ -319,15 +390,10 @@ int gauss_pass(const ImageBuffer& src, ImageBuffer& dst, double r, int mask, boo
         std::fputs("ERROR : Can't generate gauss table\n", stderr);
         return 0;
     }
-    int64_t total = 0;
-    for (int32_t v : w) total += v;
-    // A sum is at most 255 times the total weight.
-    if (total <= kFloatMaxCount)
-        filter_planes<int32_t, float>(src, dst, w, mask, vertical);
-    else if (255 * total <= INT32_MAX)
-        filter_planes<int32_t, double>(src, dst, w, mask, vertical);
-    else
-        filter_planes<int64_t, double>(src, dst, w, mask, vertical);
+    with_pass_types(total_weight(w), [&](auto k) {
+        using K = decltype(k);
+        filter_planes<typename K::Acc, typename K::Real>(src, dst, w, mask, vertical);
+    });
     return 1;
 }
 
@@ -344,6 +410,25 @@ int gauss_blur(const char* in, const char* out, double rx, double ry, int mask) 
         std::fputs("WARNING : component type missing\n", stderr);
         component_lines(*src, *dst);
         return 0;
+    }
+    // When both passes will succeed and neither buffer is the temporary, the
+    // temporary would be made, filled, read and disposed unseen: the passes run
+    // together instead and only its disposal remains.
+    const Rect box = src->rect();
+    if (rx != 0.0 && ry != 0.0 && std::strcmp(in, kTmpName) != 0 &&
+        std::strcmp(out, kTmpName) != 0 && passing_half_width(rx, box.x1, box.x2) &&
+        passing_half_width(ry, box.y1, box.y2)) {
+        const std::vector<int32_t> wx = gauss_weights(rx), wy = gauss_weights(ry);
+        with_pass_types(total_weight(wx), [&](auto kx) {
+            with_pass_types(total_weight(wy), [&](auto ky) {
+                using X = decltype(kx);
+                using Y = decltype(ky);
+                filter_planes_fused<typename X::Acc, typename X::Real, typename Y::Acc,
+                                    typename Y::Real>(*src, *dst, wx, wy, mask);
+            });
+        });
+        if (find_buffer(kTmpName)) dispose_buffer(kTmpName);
+        return 1;
     }
     make_buffer(kTmpName, src->x, src->y, src->width, src->height, src->components);
     ImageBuffer* tmp = find_buffer(kTmpName);
