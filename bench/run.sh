@@ -44,6 +44,8 @@ shift           | shift 100 100 a o    |  64 | 64
 reverse         | reverse a o          |  64 | 64
 blur -z 5 5     | blur -z 5 5 a o      |  64 | 64
 blur -z 50 50   | blur -z 50 50 a o    |  64 | 64
+gauss -z 10 10  | gauss -z 10 10 a o   |  64 | 64
+gauss -z 2 2    | gauss -z 2 2 a o     |  64 | 64
 EOF
 )
 
