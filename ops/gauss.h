@@ -24,6 +24,7 @@ std::vector<int32_t> gauss_weights(double r);
 // temporary stays registered after a failed pass. Returns 1, or 0 after a message.
 int gauss_blur(const char* in, const char* out, double rx, double ry, int mask);
 
-// The pass loops use AVX2 when the processor has it, with the same results; tests
-// turn that off to check the baseline loops as well.
-void gauss_allow_wide_vectors(bool allow);
+// The pass loops use AVX-512 or AVX2 when the processor has them, with the same
+// results; tests limit them (0 none, 1 at most AVX2, 2 any, the default) to check
+// every loop.
+void gauss_limit_vectors(int level);

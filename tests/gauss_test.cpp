@@ -21,7 +21,7 @@ protected:
     void SetUp() override { clear_registry(); }
     void TearDown() override {
         clear_registry();
-        gauss_allow_wide_vectors(true);
+        gauss_limit_vectors(2);
     }
 };
 
@@ -88,11 +88,11 @@ TEST(GaussTable, WorkedTablesAndHalfWidths) {
 }
 
 // Random buffers, radii, masks and windows down to the smallest accepted (2R + 2),
-// with and without the wide vectors; sometimes into the input itself.
+// with each set of vector loops; sometimes into the input itself.
 TEST_F(Gauss, MatchesPlainTranscriptionOnRandomBuffers) {
     std::mt19937 rng(10);
     for (int trial = 0; trial < 160; ++trial) {
-        gauss_allow_wide_vectors(trial % 2 == 0);
+        gauss_limit_vectors(trial % 3);
         const int comps = std::vector<int>{1, 3, 4}[rng() % 3];
         // Mostly small radii; a few large ones reach the double divisors.
         auto radius = [&]() -> float {
