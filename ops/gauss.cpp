@@ -501,20 +501,29 @@ int gauss_blur(const char* in, const char* out, double rx, double ry, int mask) 
     }
     // When both passes will succeed and neither buffer is the temporary, the
     // temporary would be made, filled, read and disposed unseen: the passes run
-    // together instead and only its disposal remains.
+    // together instead (or the one pass that is not a copy runs alone), and only
+    // its disposal remains.
     const Rect box = src->rect();
-    if (rx != 0.0 && ry != 0.0 && std::strcmp(in, kTmpName) != 0 &&
-        std::strcmp(out, kTmpName) != 0 && passing_half_width(rx, box.x1, box.x2) &&
-        passing_half_width(ry, box.y1, box.y2)) {
-        const std::vector<int32_t> wx = gauss_weights(rx), wy = gauss_weights(ry);
-        with_pass_types(total_weight(wx), [&](auto kx) {
-            with_pass_types(total_weight(wy), [&](auto ky) {
-                using X = decltype(kx);
-                using Y = decltype(ky);
-                filter_planes_fused<typename X::Acc, typename X::Real, typename Y::Acc,
-                                    typename Y::Real>(*src, *dst, wx, wy, mask);
+    auto will_pass = [](double r, int64_t lo, int64_t hi) {
+        return r == 0.0 || passing_half_width(r, lo, hi) > 0;
+    };
+    if (std::strcmp(in, kTmpName) != 0 && std::strcmp(out, kTmpName) != 0 &&
+        will_pass(rx, box.x1, box.x2) && will_pass(ry, box.y1, box.y2)) {
+        if (rx != 0.0 && ry != 0.0) {
+            const std::vector<int32_t> wx = gauss_weights(rx), wy = gauss_weights(ry);
+            with_pass_types(total_weight(wx), [&](auto kx) {
+                with_pass_types(total_weight(wy), [&](auto ky) {
+                    using X = decltype(kx);
+                    using Y = decltype(ky);
+                    filter_planes_fused<typename X::Acc, typename X::Real, typename Y::Acc,
+                                        typename Y::Real>(*src, *dst, wx, wy, mask);
+                });
             });
-        });
+        } else if (rx != 0.0) {
+            gauss_pass(*src, *dst, rx, mask, false);
+        } else {
+            gauss_pass(*src, *dst, ry, mask, true);  // a copy when ry is 0 too
+        }
         if (find_buffer(kTmpName)) dispose_buffer(kTmpName);
         return 1;
     }

@@ -97,7 +97,7 @@ TEST_F(Gauss, MatchesPlainTranscriptionOnRandomBuffers) {
         // Mostly small radii; a few large ones reach the double divisors.
         auto radius = [&]() -> float {
             int kind = int(rng() % 8);
-            if (kind <= 1) return 0.0f;  // one pass only: no fused passes
+            if (kind <= 1) return 0.0f;  // one pass alone
             if (kind == 2) return 85.0f + float(rng() % 30);
             return 1.0f + float(rng() % 2000) / 100.0f;
         };
@@ -208,10 +208,15 @@ TEST_F(Gauss, PlanesTemporaryAndRefusals) {
     EXPECT_EQ(plane_of(*find_buffer("three"), 0), Plane(900, 0));
     EXPECT_EQ(find_buffer("sys:GaussOpTmp"), nullptr);
 
-    // A user buffer of the temporary's name is used and disposed.
+    // A user buffer of the temporary's name is used and disposed; as the input it
+    // is cleared first, so the output is all zeros.
     random_buffer("sys:GaussOpTmp", 5, 5, 3, 3, 1, rng);
     ASSERT_EQ(gauss_blur("in", "out", 1.0, 1.0, 15), 1);
     EXPECT_EQ(find_buffer("sys:GaussOpTmp"), nullptr);
+    random_buffer("sys:GaussOpTmp", 0, 0, 30, 30, 4, rng);
+    ASSERT_EQ(gauss_blur("sys:GaussOpTmp", "out", 3.0, 2.0, 15), 1);
+    EXPECT_EQ(find_buffer("sys:GaussOpTmp"), nullptr);
+    for (int p = 0; p < 4; ++p) EXPECT_EQ(plane_of(*find_buffer("out"), p), Plane(900, 0));
 }
 
 TEST(GaussCommand, MessagesAndOptions) {
