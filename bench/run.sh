@@ -68,6 +68,8 @@ pile -r         | pile -r a o          |  64 | 64
 tomo            | tomo a o             |  64 | 64
 diff (equal)    | diff a e             | 128 |  0
 dotfile 1M dots | dotfile dots.txt o   |  12 |  0
+gauss -z 10 10  | gauss -z 10 10 a o   |  64 | 64
+gauss -z 2 2    | gauss -z 2 2 a o     |  64 | 64
 EOF
 )
 

@@ -25,7 +25,7 @@ int cmd_dotfile(int argc, char** argv);      // ops/dots.cpp
 int cmd_field(int argc, char** argv);        // buffer/rearrange.cpp
 int cmd_filter3(int argc, char** argv);      // ops/filter.cpp
 int cmd_glow(int argc, char** argv);         // ops/glow.cpp
-int cmd_gauss(int argc, char** argv);
+int cmd_gauss(int argc, char** argv);        // ops/gauss.cpp
 int cmd_hdtontsc(int argc, char** argv);      // ops/video.cpp
 int cmd_in(int argc, char** argv);           // ops/composite.cpp
 int cmd_info(int argc, char** argv);         // buffer/buffer_commands.cpp
@@ -58,6 +58,3 @@ int cmd_xor(int argc, char** argv);          // ops/composite.cpp
 
 int cmd_chex(int argc, char** argv);         // plug-in table: ops/chex.cpp
 
-// Handler body for a command whose work is not built yet: answers "?" with its
-// summary, otherwise "ERROR : <word> : not implemented yet" and failure.
-int pending_command(int argc, char** argv, const char* summary);

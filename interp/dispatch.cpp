@@ -121,12 +121,3 @@ int plane_mask_word(const char* word) {
     return -1;
 }
 
-int pending_command(int argc, char** argv, const char* summary) {
-    int mode = 0;
-    if (help_request(argc, argv, &mode) && mode == 0) {
-        print_summary(argv[0], summary);
-        return 1;
-    }
-    std::fprintf(stderr, "ERROR : %s : not implemented yet\n", argv[0]);
-    return 0;
-}

@@ -364,9 +364,9 @@ struct BlendSink {
     }
 };
 
-// ---- checks shared by both workers ----------------------------------------------
-
 }  // namespace
+
+// ---- checks shared by the blurs ---------------------------------------------------
 
 bool same_window(const ImageBuffer& in, const ImageBuffer& out) {
     if (same_geometry2(in, out)) return true;
@@ -378,12 +378,12 @@ bool same_window(const ImageBuffer& in, const ImageBuffer& out) {
     return false;
 }
 
-namespace {
-
 void component_lines(const ImageBuffer& in, const ImageBuffer& out) {
     std::fprintf(stderr, "          %s is %d component\n", in.name.c_str(), in.components);
     std::fprintf(stderr, "          %s is %d component\n", out.name.c_str(), out.components);
 }
+
+namespace {
 
 // The box must leave room inside the window: width >= 2s + 2, and for t > 0
 // height >= 2t + 2.

@@ -34,3 +34,6 @@ int repeat_blur(BlurKind kind, const char* in, const char* out, int s, int t, in
 // The blur loops use AVX2 when the processor has it, with the same results; tests
 // turn that off to check the baseline loops as well.
 void blur_allow_wide_vectors(bool allow);
+
+// The detail lines naming both buffers' component counts (after a component warning).
+void component_lines(const ImageBuffer& in, const ImageBuffer& out);
