@@ -1,0 +1,210 @@
+// Format detection, whole-file input, all-or-nothing output and the conversion
+// itself: reader, colour semantics, writer.
+#include "kqconv/convert.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "kqconv/alpha.h"
+
+void Picture::allocate(int64_t w, int64_t h, int ch) {
+    // Sizes come from file headers: refuse what cannot be addressed before allocating.
+    constexpr int64_t kMaxSamples = int64_t(1) << 40;
+    if (w <= 0 || h <= 0) throw ConvError("empty picture");
+    if (w > kMaxSamples / h || w * h > kMaxSamples / ch) throw ConvError("picture too large");
+    width = w;
+    height = h;
+    channels = ch;
+    data.assign(size_t(w * h * ch), 0);
+}
+
+namespace {
+
+std::string lower(std::string s) {
+    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
+    return s;
+}
+
+std::string errno_text() { return std::strerror(errno); }
+
+}  // namespace
+
+Format format_of_word(const std::string& word) {
+    const std::string w = lower(word);
+    if (w == "png") return Format::png;
+    if (w == "jpg" || w == "jpeg") return Format::jpeg;
+    if (w == "pnm") return Format::pnm;
+    if (w == "pgm") return Format::pgm;
+    if (w == "ppm") return Format::ppm;
+    if (w == "pam") return Format::pam;
+    if (w == "tkq" || w == "pix") return Format::tkq;
+    return Format::none;
+}
+
+Format format_of_name(const std::string& name) {
+    const size_t dot = name.find_last_of('.');
+    const size_t slash = name.find_last_of('/');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return Format::none;
+    return format_of_word(name.substr(dot + 1));
+}
+
+Format format_of_bytes(const std::vector<uint8_t>& b) {
+    static const uint8_t png_sig[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+    if (b.size() >= 8 && std::memcmp(b.data(), png_sig, 8) == 0) return Format::png;
+    if (b.size() >= 3 && b[0] == 0xff && b[1] == 0xd8 && b[2] == 0xff) return Format::jpeg;
+    if (b.size() >= 4 && std::memcmp(b.data(), "2Bkq", 4) == 0) return Format::tkq;
+    if (b.size() >= 3 && b[0] == 'P' && (b[1] == '5' || b[1] == '6' || b[1] == '7') &&
+        std::isspace(b[2]))
+        return b[1] == '7' ? Format::pam : Format::pnm;
+    return Format::none;
+}
+
+std::vector<uint8_t> read_input(const std::string& name) {
+    const bool std_in = name == "-";
+    const int fd = std_in ? 0 : ::open(name.c_str(), O_RDONLY);
+    if (fd < 0) throw ConvError("can't open (" + errno_text() + ")");
+    std::vector<uint8_t> bytes;
+    struct stat st{};
+    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+        if (!std_in) ::close(fd);
+        throw ConvError("is a directory");
+    }
+    size_t size = 0;
+    size_t room = S_ISREG(st.st_mode) && st.st_size > 0 ? size_t(st.st_size) + 1 : 1 << 20;
+    bytes.resize(room);
+    for (;;) {
+        if (size == bytes.size()) bytes.resize(bytes.size() * 2);
+        const ssize_t n = ::read(fd, bytes.data() + size, bytes.size() - size);
+        if (n == 0) break;
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            const std::string why = errno_text();
+            if (!std_in) ::close(fd);
+            throw ConvError("can't read (" + why + ")");
+        }
+        size += size_t(n);
+    }
+    if (!std_in) ::close(fd);
+    bytes.resize(size);
+    return bytes;
+}
+
+// --- output ------------------------------------------------------------------------------
+
+OutFile::OutFile(const std::string& name) : name_(name) {
+    if (name == "-") {
+        fp_ = stdout;
+        return;
+    }
+    std::string pattern = name + ".kqconv-XXXXXX";
+    const int fd = ::mkstemp(pattern.data());
+    if (fd < 0) throw ConvError("can't create (" + errno_text() + ")");
+    temp_ = pattern;
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(fd, 0666 & ~mask);
+    fp_ = ::fdopen(fd, "wb");
+    if (!fp_) {
+        ::close(fd);
+        ::unlink(temp_.c_str());
+        throw ConvError("can't create (" + errno_text() + ")");
+    }
+    std::setvbuf(fp_, nullptr, _IOFBF, 1 << 20);
+}
+
+OutFile::~OutFile() {
+    if (done_ || fp_ == stdout || !fp_) return;
+    std::fclose(fp_);
+    ::unlink(temp_.c_str());
+}
+
+void OutFile::write(const void* p, size_t n) {
+    if (n && std::fwrite(p, 1, n, fp_) != n) throw ConvError("can't write (" + errno_text() + ")");
+}
+
+void OutFile::commit() {
+    if (std::fflush(fp_) != 0 || std::ferror(fp_))
+        throw ConvError("can't write (" + errno_text() + ")");
+    if (fp_ == stdout) {
+        done_ = true;
+        return;
+    }
+    const int closed = std::fclose(fp_);
+    fp_ = nullptr;
+    if (closed != 0) {
+        ::unlink(temp_.c_str());
+        throw ConvError("can't write (" + errno_text() + ")");
+    }
+    if (std::rename(temp_.c_str(), name_.c_str()) != 0) {
+        const std::string why = errno_text();
+        ::unlink(temp_.c_str());
+        throw ConvError("can't replace (" + why + ")");
+    }
+    done_ = true;
+}
+
+// --- conversion ----------------------------------------------------------------------------
+
+namespace {
+
+Picture read_any(const std::string& in) {
+    const std::vector<uint8_t> bytes = read_input(in);
+    if (bytes.empty()) throw ConvError("empty file, not a picture");
+    switch (format_of_bytes(bytes)) {
+        case Format::png: return read_png(bytes);
+        case Format::jpeg: return read_jpeg(bytes);
+        case Format::tkq: return read_tkq(bytes);
+        case Format::pnm:
+        case Format::pam: return read_pnm(bytes);
+        default: throw ConvError("not a picture (PNG, JPEG, PPM/PGM/PAM or tkq)");
+    }
+}
+
+}  // namespace
+
+void convert_file(const std::string& in, const std::string& out, const ConvertOptions& opt) {
+    const std::string in_name = in == "-" ? "(standard input)" : in;
+    const std::string out_name = out == "-" ? "(standard output)" : out;
+    // Standard output carries a .tkq picture unless told otherwise: the form kqc reads.
+    const Format to = opt.to != Format::none ? opt.to
+                      : out == "-"           ? Format::tkq
+                                             : format_of_name(out);
+    if (to == Format::none)
+        throw ConvError(out_name + " : unknown output format (use .png .tkq .ppm .pgm .pnm "
+                                   ".pam or --to)");
+    if (to == Format::jpeg) throw ConvError(out_name + " : JPEG output is not supported");
+
+    Picture pic;
+    try {
+        pic = read_any(in);
+    } catch (const ConvError& e) {
+        throw ConvError(in_name + " : " + e.what());
+    }
+    // .tkq holds premultiplied colour, the other formats straight colour.
+    if (pic.has_alpha() && !opt.straight) {
+        if (to == Format::tkq && !pic.premultiplied)
+            alpha::premultiply(pic.data.data(), pic.pixels(), pic.channels);
+        else if (to != Format::tkq && pic.premultiplied)
+            alpha::unpremultiply(pic.data.data(), pic.pixels(), pic.channels);
+    }
+    try {
+        if (to == Format::tkq) {
+            write_tkq(pic, out);
+        } else {
+            OutFile file(out);
+            if (to == Format::png)
+                write_png(pic, file, opt.level);
+            else
+                write_pnm(pic, file, to);
+            file.commit();
+        }
+    } catch (const ConvError& e) {
+        throw ConvError(out_name + " : " + e.what());
+    }
+}
