@@ -3,6 +3,7 @@
 #include "kqconv/convert.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,7 +22,7 @@ void Picture::allocate(int64_t w, int64_t h, int ch) {
     width = w;
     height = h;
     channels = ch;
-    data.assign(size_t(w * h * ch), 0);
+    data.reset(size_t(w * h * ch));
 }
 
 namespace {
@@ -54,7 +55,7 @@ Format format_of_name(const std::string& name) {
     return format_of_word(name.substr(dot + 1));
 }
 
-Format format_of_bytes(const std::vector<uint8_t>& b) {
+Format format_of_bytes(Bytes b) {
     static const uint8_t png_sig[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
     if (b.size() >= 8 && std::memcmp(b.data(), png_sig, 8) == 0) return Format::png;
     if (b.size() >= 3 && b[0] == 0xff && b[1] == 0xd8 && b[2] == 0xff) return Format::jpeg;
@@ -65,19 +66,39 @@ Format format_of_bytes(const std::vector<uint8_t>& b) {
     return Format::none;
 }
 
-std::vector<uint8_t> read_input(const std::string& name) {
+Input::~Input() {
+    if (map_) ::munmap(map_, n_);
+}
+
+Input::Input(Input&& o) noexcept
+    : owned_(std::move(o.owned_)), map_(o.map_), p_(o.map_ ? o.p_ : owned_.data()), n_(o.n_) {
+    o.map_ = nullptr;
+    o.n_ = 0;
+}
+
+Input read_input(const std::string& name) {
     const bool std_in = name == "-";
     const int fd = std_in ? 0 : ::open(name.c_str(), O_RDONLY);
     if (fd < 0) throw ConvError("can't open (" + errno_text() + ")");
-    std::vector<uint8_t> bytes;
+    Input in;
     struct stat st{};
     if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
         if (!std_in) ::close(fd);
         throw ConvError("is a directory");
     }
+    if (S_ISREG(st.st_mode) && st.st_size > 0) {
+        void* m = ::mmap(nullptr, size_t(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
+        if (m != MAP_FAILED) {
+            if (!std_in) ::close(fd);
+            in.map_ = m;
+            in.p_ = static_cast<const uint8_t*>(m);
+            in.n_ = size_t(st.st_size);
+            return in;
+        }
+    }
+    std::vector<uint8_t>& bytes = in.owned_;
     size_t size = 0;
-    size_t room = S_ISREG(st.st_mode) && st.st_size > 0 ? size_t(st.st_size) + 1 : 1 << 20;
-    bytes.resize(room);
+    bytes.resize(1 << 20);
     for (;;) {
         if (size == bytes.size()) bytes.resize(bytes.size() * 2);
         const ssize_t n = ::read(fd, bytes.data() + size, bytes.size() - size);
@@ -92,7 +113,9 @@ std::vector<uint8_t> read_input(const std::string& name) {
     }
     if (!std_in) ::close(fd);
     bytes.resize(size);
-    return bytes;
+    in.p_ = bytes.data();
+    in.n_ = size;
+    return in;
 }
 
 // --- output ------------------------------------------------------------------------------
@@ -154,7 +177,8 @@ void OutFile::commit() {
 namespace {
 
 Picture read_any(const std::string& in) {
-    const std::vector<uint8_t> bytes = read_input(in);
+    const Input input = read_input(in);
+    const Bytes bytes = input.bytes();
     if (bytes.empty()) throw ConvError("empty file, not a picture");
     switch (format_of_bytes(bytes)) {
         case Format::png: return read_png(bytes);
@@ -199,7 +223,7 @@ void convert_file(const std::string& in, const std::string& out, const ConvertOp
         } else {
             OutFile file(out);
             if (to == Format::png)
-                write_png(pic, file, opt.level);
+                write_png(pic, file, opt.level, opt.threads);
             else
                 write_pnm(pic, file, to);
             file.commit();

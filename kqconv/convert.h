@@ -6,9 +6,34 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+using Bytes = std::span<const uint8_t>;
+
+// A sample array left uninitialised: every reader writes each sample.
+class Samples {
+public:
+    void reset(size_t n) {
+        p_.reset(new uint8_t[n]);
+        n_ = n;
+    }
+    uint8_t* data() { return p_.get(); }
+    const uint8_t* data() const { return p_.get(); }
+    size_t size() const { return n_; }
+    uint8_t& operator[](size_t i) { return p_[i]; }
+    uint8_t operator[](size_t i) const { return p_[i]; }
+    const uint8_t* begin() const { return p_.get(); }
+    const uint8_t* end() const { return p_.get() + n_; }
+
+private:
+    std::unique_ptr<uint8_t[]> p_;
+    size_t n_ = 0;
+};
 
 struct Picture {
     int64_t width = 0;
@@ -16,7 +41,7 @@ struct Picture {
     int channels = 0;  // 1 grey, 2 grey + alpha, 3 RGB, 4 RGBA
     // Colour already multiplied by alpha, as kqc holds it (.tkq pictures).
     bool premultiplied = false;
-    std::vector<uint8_t> data;  // width × height × channels samples
+    Samples data;  // width × height × channels samples
 
     bool has_alpha() const { return channels == 2 || channels == 4; }
     int64_t pixels() const { return width * height; }
@@ -34,15 +59,33 @@ enum class Format { none, png, jpeg, pnm, pgm, ppm, pam, tkq };
 Format format_of_name(const std::string& name);
 Format format_of_word(const std::string& word);
 // The format of a file's first bytes, or Format::none.
-Format format_of_bytes(const std::vector<uint8_t>& bytes);
+Format format_of_bytes(Bytes bytes);
+
+// A whole input file, mapped (regular files) or read (pipes, standard input).
+class Input {
+public:
+    Input() = default;
+    ~Input();
+    Input(Input&& o) noexcept;
+    Input& operator=(Input&&) = delete;
+    Bytes bytes() const { return {p_, n_}; }
+    operator Bytes() const { return bytes(); }
+
+private:
+    friend Input read_input(const std::string& name);
+    std::vector<uint8_t> owned_;
+    void* map_ = nullptr;
+    const uint8_t* p_ = nullptr;
+    size_t n_ = 0;
+};
 
 // Whole input: a file, or standard input for "-".
-std::vector<uint8_t> read_input(const std::string& name);
+Input read_input(const std::string& name);
 
-Picture read_png(const std::vector<uint8_t>& bytes);
-Picture read_jpeg(const std::vector<uint8_t>& bytes);
-Picture read_pnm(const std::vector<uint8_t>& bytes);
-Picture read_tkq(const std::vector<uint8_t>& bytes);
+Picture read_png(Bytes bytes);
+Picture read_jpeg(Bytes bytes);
+Picture read_pnm(Bytes bytes);
+Picture read_tkq(Bytes bytes);
 
 // Output that replaces its file only when complete: the samples go to a temporary
 // file beside it, renamed onto the name by commit(); "-" writes standard output.
@@ -62,7 +105,9 @@ private:
     bool done_ = false;
 };
 
-void write_png(const Picture& pic, OutFile& out, int level);
+// Rows are filtered and deflated in `threads` bands at once (0: one per core),
+// joined into one zlib stream.
+void write_png(const Picture& pic, OutFile& out, int level, int threads);
 void write_pnm(const Picture& pic, OutFile& out, Format f);
 // .tkq output goes through libkq, which has its own temporary-name handling.
 void write_tkq(const Picture& pic, const std::string& name);
@@ -70,7 +115,8 @@ void write_tkq(const Picture& pic, const std::string& name);
 struct ConvertOptions {
     bool straight = false;  // copy colour samples unchanged both ways
     Format to = Format::none;
-    int level = 6;  // PNG zlib level
+    int level = 6;    // PNG zlib level
+    int threads = 0;  // PNG compression threads, 0: one per core
 };
 
 // Reads `in`, converts the colour semantics and writes `out`.

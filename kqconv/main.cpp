@@ -16,6 +16,7 @@ void usage() {
         " --to fmt : write format fmt: png, tkq, ppm, pgm, pnm or pam\n"
         "            (otherwise taken from outFile's extension; tkq for standard output)\n"
         " --level n : PNG zlib compression level 0 ~ 9\n"
+        " --threads n : PNG compression threads (0: one per core)\n"
         " -h : this text\n"
         "[Formats]\n"
         " in  : PNG (grey, grey+alpha, RGB, RGBA, palette; 1 ~ 16 bit), JPEG (grey, colour),\n"
@@ -24,7 +25,7 @@ void usage() {
         " out : PNG (8 bit), PGM/PPM/PNM, PAM, tkq (8, 24 or 32 bit frames)\n"
         " - as inFile reads standard input, as outFile writes standard output\n"
         "[Default]\n"
-        " --level 6\n",
+        " --level 6 --threads 0\n",
         stderr);
 }
 
@@ -58,6 +59,12 @@ int main(int argc, char** argv) {
             const long v = std::strtol(argv[i], &end, 10);
             if (*argv[i] == 0 || *end || v < 0 || v > 9) return usage_error("--level is 0 ~ 9");
             opt.level = int(v);
+        } else if (!std::strcmp(a, "--threads")) {
+            if (++i == argc) return usage_error("--threads needs a number");
+            char* end = nullptr;
+            const long v = std::strtol(argv[i], &end, 10);
+            if (*argv[i] == 0 || *end || v < 0 || v > 64) return usage_error("--threads is 0 ~ 64");
+            opt.threads = int(v);
         } else if (a[0] == '-' && a[1] != 0) {
             std::fprintf(stderr, "ERROR : unknown option %s\n", a);
             usage();

@@ -7,7 +7,7 @@
 namespace {
 
 struct Reader {
-    const std::vector<uint8_t>& b;
+    Bytes b;
     size_t pos = 0;
 
     bool at_end() const { return pos >= b.size(); }
@@ -38,7 +38,7 @@ struct Reader {
 
 }  // namespace
 
-Picture read_pnm(const std::vector<uint8_t>& bytes) {
+Picture read_pnm(Bytes bytes) {
     Reader r{bytes};
     const std::string magic = r.word();
     int64_t w = 0, h = 0, depth = 0, maxval = 0;

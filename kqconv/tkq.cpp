@@ -59,7 +59,7 @@ void unpack_any(KQ_DATA* kq, std::vector<uint8_t> block, Picture& pic) {
 
 }  // namespace
 
-Picture read_tkq(const std::vector<uint8_t>& bytes) {
+Picture read_tkq(Bytes bytes) {
     if (bytes.size() < 128) throw ConvError("truncated picture header");
     KqHandle kq(kq_alloc());
     if (!kq) throw ConvError(kq_reason());

@@ -237,6 +237,31 @@ TEST(KqconvRead, WidePngAndEveryTkqLayout) {
     }
 }
 
+// Bands deflated on several threads join into one valid stream at every level.
+TEST(KqconvWrite, PngBandsDecodeToTheSamePicture) {
+    ScratchDir dir;
+    for (int ch : {1, 4})
+        for (int level : {0, 1, 6}) {
+            SCOPED_TRACE(ch * 10 + level);
+            Picture pic;
+            pic.allocate(16384 / ch + 3, 193, ch);  // at least 64 rows a band: three bands
+            std::mt19937 rng(ch + level);
+            for (size_t i = 0; i < pic.data.size(); ++i)
+                pic.data[i] = uint8_t((i / 7) % 251 + (rng() % 5));
+            const std::string path = (dir / "b.png").string();
+            {
+                OutFile out(path);
+                write_png(pic, out, level, 4);
+                out.commit();
+            }
+            const Picture back = read_png(read_input(path));
+            ASSERT_EQ(back.channels, ch);
+            ASSERT_EQ(back.width, pic.width);
+            ASSERT_EQ(back.height, pic.height);
+            EXPECT_TRUE(std::equal(pic.data.begin(), pic.data.end(), back.data.begin()));
+        }
+}
+
 TEST(KqconvErrors, BadInputsNameTheFileAndKeepTheOutput) {
     ScratchDir dir;
     write_file(dir / "ok.pam", pam(4, 4, 3, random_bytes(48, 1)));
