@@ -10,7 +10,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <condition_variable>
 #include <cstring>
+#include <exception>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
 #include "kqconv/alpha.h"
 
@@ -176,10 +181,17 @@ void OutFile::commit() {
 
 namespace {
 
-Picture read_any(const std::string& in) {
-    const Input input = read_input(in);
-    const Bytes bytes = input.bytes();
-    if (bytes.empty()) throw ConvError("empty file, not a picture");
+Input open_input(const std::string& in, const std::string& in_name) {
+    try {
+        Input input = read_input(in);
+        if (input.bytes().empty()) throw ConvError("empty file, not a picture");
+        return input;
+    } catch (const ConvError& e) {
+        throw ConvError(in_name + " : " + e.what());
+    }
+}
+
+Picture read_any(Bytes bytes) {
     switch (format_of_bytes(bytes)) {
         case Format::png: return read_png(bytes);
         case Format::jpeg: return read_jpeg(bytes);
@@ -187,6 +199,72 @@ Picture read_any(const std::string& in) {
         case Format::pnm:
         case Format::pam: return read_pnm(bytes);
         default: throw ConvError("not a picture (PNG, JPEG, PPM/PGM/PAM or tkq)");
+    }
+}
+
+// PNG into .tkq in two threads: this one decodes, the other premultiplies and
+// writes the rows already decoded.
+void png_to_tkq(Bytes bytes, Picture& pic, const std::string& in_name, const std::string& out,
+                const std::string& out_name, const ConvertOptions& opt) {
+    std::mutex m;
+    std::condition_variable cv;
+    int64_t decoded = 0, piled = 0;
+    bool failed = false;
+    std::exception_ptr write_error;
+    std::thread writer;
+    auto ready = [&](int64_t need) {
+        int64_t have;
+        {
+            std::unique_lock<std::mutex> lock(m);
+            cv.wait(lock, [&] { return decoded >= need || failed; });
+            if (decoded < need) throw ConvError("input failed");
+            have = decoded;
+        }
+        if (pic.has_alpha() && !opt.straight) {
+            const int64_t w = pic.width, ch = pic.channels;
+            alpha::premultiply(pic.data.data() + piled * w * ch, (have - piled) * w, int(ch));
+        }
+        piled = have;
+        return have;
+    };
+    auto progress = [&](int64_t rows) {
+        if (rows == 0) {
+            try {
+                writer = std::thread([&] {
+                    try {
+                        write_tkq(pic, out, ready);
+                    } catch (...) {
+                        write_error = std::current_exception();
+                    }
+                });
+            } catch (const std::system_error&) {
+            }  // no thread to spare: written after the reading
+            return;
+        }
+        std::lock_guard<std::mutex> lock(m);
+        decoded = rows;
+        cv.notify_one();
+    };
+    try {
+        read_png_into(bytes, pic, progress);
+    } catch (const ConvError& e) {
+        {
+            std::lock_guard<std::mutex> lock(m);
+            failed = true;
+            cv.notify_one();
+        }
+        if (writer.joinable()) writer.join();
+        throw ConvError(in_name + " : " + e.what());
+    }
+    try {
+        if (writer.joinable()) {
+            writer.join();
+            if (write_error) std::rethrow_exception(write_error);
+        } else {
+            write_tkq(pic, out, ready);
+        }
+    } catch (const ConvError& e) {
+        throw ConvError(out_name + " : " + e.what());
     }
 }
 
@@ -205,8 +283,13 @@ void convert_file(const std::string& in, const std::string& out, const ConvertOp
     if (to == Format::jpeg) throw ConvError(out_name + " : JPEG output is not supported");
 
     Picture pic;
+    const Input input = open_input(in, in_name);
+    if (format_of_bytes(input.bytes()) == Format::png && to == Format::tkq) {
+        png_to_tkq(input.bytes(), pic, in_name, out, out_name, opt);
+        return;
+    }
     try {
-        pic = read_any(in);
+        pic = read_any(input.bytes());
     } catch (const ConvError& e) {
         throw ConvError(in_name + " : " + e.what());
     }

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <span>
 #include <stdexcept>
@@ -83,6 +84,10 @@ private:
 Input read_input(const std::string& name);
 
 Picture read_png(Bytes bytes);
+// The same into `pic`, calling progress(rows) once the picture is allocated (0) and
+// whenever more rows, top first, are complete; progress must not throw.
+using RowsDecoded = std::function<void(int64_t rows)>;
+void read_png_into(Bytes bytes, Picture& pic, const RowsDecoded& progress);
 Picture read_jpeg(Bytes bytes);
 Picture read_pnm(Bytes bytes);
 Picture read_tkq(Bytes bytes);
@@ -109,8 +114,11 @@ private:
 // joined into one zlib stream.
 void write_png(const Picture& pic, OutFile& out, int level, int threads);
 void write_pnm(const Picture& pic, OutFile& out, Format f);
-// .tkq output goes through libkq, which has its own temporary-name handling.
-void write_tkq(const Picture& pic, const std::string& name);
+// .tkq output goes through libkq, which has its own temporary-name handling. With
+// `ready`, the picture is still being read: ready(n) blocks until at least n rows
+// are complete and returns how many are (or throws when the reading failed).
+using RowsReady = std::function<int64_t(int64_t rows)>;
+void write_tkq(const Picture& pic, const std::string& name, const RowsReady& ready = {});
 
 struct ConvertOptions {
     bool straight = false;  // copy colour samples unchanged both ways

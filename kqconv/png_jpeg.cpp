@@ -63,6 +63,11 @@ void png_flush_bytes(png_structp) {}
 // (v·255/65535 to nearest), gamma and colour-space chunks ignored.
 Picture read_png(Bytes bytes) {
     Picture pic;
+    read_png_into(bytes, pic, {});
+    return pic;
+}
+
+void read_png_into(Bytes bytes, Picture& pic, const RowsDecoded& progress) {
     std::vector<png_bytep> rows;
     PngError err{};
     PngSource src{bytes.data(), bytes.size(), 0};
@@ -84,7 +89,7 @@ Picture read_png(Bytes bytes) {
     if (type == PNG_COLOR_TYPE_GRAY && depth < 8) png_set_expand_gray_1_2_4_to_8(png);
     if (png_get_valid(png, info, PNG_INFO_tRNS)) png_set_tRNS_to_alpha(png);
     if (depth == 16) png_set_scale_16(png);
-    png_set_interlace_handling(png);
+    const int passes = png_set_interlace_handling(png);
     png_read_update_info(png, info);
     const int channels = png_get_channels(png, info);
     try {
@@ -96,10 +101,21 @@ Picture read_png(Bytes bytes) {
     if (png_get_rowbytes(png, info) != size_t(w) * channels) png_error(png, "unexpected layout");
     rows.resize(h);
     for (png_uint_32 y = 0; y < h; ++y) rows[y] = pic.data.data() + size_t(y) * w * channels;
-    png_read_image(png, rows.data());
+    if (progress) progress(0);
+    if (passes > 1) {
+        png_read_image(png, rows.data());
+    } else {
+        // In batches, so that a consumer can work on the rows already done.
+        for (png_uint_32 y = 0; y < h;) {
+            const png_uint_32 n = std::min<png_uint_32>(64, h - y);
+            png_read_rows(png, rows.data() + y, nullptr, n);
+            y += n;
+            if (progress && y < h) progress(y);
+        }
+    }
     png_read_end(png, nullptr);
     png_destroy_read_struct(&png, &info, nullptr);
-    return pic;
+    if (progress) progress(h);
 }
 
 namespace {

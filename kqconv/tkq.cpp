@@ -98,7 +98,7 @@ Picture read_tkq(Bytes bytes) {
 // An 8-bit frame for grey, 24 bits for RGB, 32 bits for RGBA and grey + alpha
 // (grey in all three colour planes), at origin 0 0 with square pixels, as kqc's
 // write makes them.
-void write_tkq(const Picture& pic, const std::string& name) {
+void write_tkq(const Picture& pic, const std::string& name, const RowsReady& ready) {
     const int ch = pic.channels;
     const int bitlen = ch == 1 ? 8 : ch == 3 ? 24 : 32;
     const int data_type = ch == 1 ? 2 : ch == 3 ? 4 : 6;
@@ -115,8 +115,17 @@ void write_tkq(const Picture& pic, const std::string& name) {
     if (ch != 4) run.resize(size_t(per_run * line));
     if (!kq_wopen(name == "-" ? "STDOUT" : name.c_str(), kq.get())) throw ConvError(kq_reason());
     const uint8_t* s = pic.data.data();
+    int64_t complete = ready ? 0 : pic.height;
     for (int64_t y = 0; y < pic.height; y += per_run) {
         const int rows = int(std::min<int64_t>(per_run, pic.height - y));
+        if (complete < y + rows) {
+            try {
+                complete = ready(y + rows);
+            } catch (...) {
+                kq__mark_failed(kq.get());
+                throw;
+            }
+        }
         const int64_t px = rows * pic.width;
         const uint8_t* from = s + y * pic.width * ch;
         uint8_t* buf = run.data();

@@ -283,6 +283,7 @@ TEST(KqconvErrors, BadInputsNameTheFileAndKeepTheOutput) {
         const char* err;
     } cases[] = {
         {"cut.png out.png", "ERROR : cut.png : bad PNG: truncated PNG data\n"},
+        {"cut.png out.tkq", "ERROR : cut.png : bad PNG: truncated PNG data\n"},
         {"text.png out.png", "ERROR : text.png : not a picture (PNG, JPEG, PPM/PGM/PAM or tkq)\n"},
         {"deep.pam out.png", "ERROR : deep.pam : unsupported PAM depth 5\n"},
         {"short.ppm out.png", "ERROR : short.ppm : truncated netpbm data\n"},
