@@ -3,9 +3,13 @@
 #   make test     build and run every test, then the whole suite again under ASan+UBSan
 #   make demo     build and run examples/demo.kqc
 #   make bench    in-process lap times of the main commands (bench/run.sh)
+#   make man      regenerate docs/*.1 from the programs' help texts
+#   make install  install the programs and manual pages (PREFIX, DESTDIR)
+#   make package  build a .deb of the same files (build/kq_*.deb)
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all build test test-fast test-san demo bench clean
+.PHONY: all build test test-fast test-san demo bench man install package clean
+PREFIX ?= /usr/local
 
 all: build
 
@@ -31,6 +35,15 @@ demo: build
 
 bench: build
 	bench/run.sh
+
+man: build
+	docs/make_man.sh build docs
+
+install: build
+	cmake --install build --prefix $(PREFIX)
+
+package: build
+	cd build && cpack -G DEB
 
 clean:
 	rm -rf build build-san

@@ -1,0 +1,317 @@
+// Format detection, whole-file input, all-or-nothing output and the conversion
+// itself: reader, colour semantics, writer.
+#include "kqconv/convert.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <condition_variable>
+#include <cstring>
+#include <exception>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+#include "kqconv/alpha.h"
+
+void Picture::allocate(int64_t w, int64_t h, int ch) {
+    // Sizes come from file headers: refuse what cannot be addressed before allocating.
+    constexpr int64_t kMaxSamples = int64_t(1) << 40;
+    if (w <= 0 || h <= 0) throw ConvError("empty picture");
+    if (w > kMaxSamples / h || w * h > kMaxSamples / ch) throw ConvError("picture too large");
+    width = w;
+    height = h;
+    channels = ch;
+    data.reset(size_t(w * h * ch));
+}
+
+namespace {
+
+std::string lower(std::string s) {
+    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
+    return s;
+}
+
+std::string errno_text() { return std::strerror(errno); }
+
+}  // namespace
+
+Format format_of_word(const std::string& word) {
+    const std::string w = lower(word);
+    if (w == "png") return Format::png;
+    if (w == "jpg" || w == "jpeg") return Format::jpeg;
+    if (w == "pnm") return Format::pnm;
+    if (w == "pgm") return Format::pgm;
+    if (w == "ppm") return Format::ppm;
+    if (w == "pam") return Format::pam;
+    if (w == "tkq" || w == "pix") return Format::tkq;
+    return Format::none;
+}
+
+Format format_of_name(const std::string& name) {
+    const size_t dot = name.find_last_of('.');
+    const size_t slash = name.find_last_of('/');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return Format::none;
+    return format_of_word(name.substr(dot + 1));
+}
+
+Format format_of_bytes(Bytes b) {
+    static const uint8_t png_sig[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+    if (b.size() >= 8 && std::memcmp(b.data(), png_sig, 8) == 0) return Format::png;
+    if (b.size() >= 3 && b[0] == 0xff && b[1] == 0xd8 && b[2] == 0xff) return Format::jpeg;
+    if (b.size() >= 4 && std::memcmp(b.data(), "2Bkq", 4) == 0) return Format::tkq;
+    if (b.size() >= 3 && b[0] == 'P' && (b[1] == '5' || b[1] == '6' || b[1] == '7') &&
+        std::isspace(b[2]))
+        return b[1] == '7' ? Format::pam : Format::pnm;
+    return Format::none;
+}
+
+Input::~Input() {
+    if (map_) ::munmap(map_, n_);
+}
+
+Input::Input(Input&& o) noexcept
+    : owned_(std::move(o.owned_)), map_(o.map_), p_(o.map_ ? o.p_ : owned_.data()), n_(o.n_) {
+    o.map_ = nullptr;
+    o.n_ = 0;
+}
+
+Input read_input(const std::string& name) {
+    const bool std_in = name == "-";
+    const int fd = std_in ? 0 : ::open(name.c_str(), O_RDONLY);
+    if (fd < 0) throw ConvError("can't open (" + errno_text() + ")");
+    Input in;
+    struct stat st{};
+    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+        if (!std_in) ::close(fd);
+        throw ConvError("is a directory");
+    }
+    if (S_ISREG(st.st_mode) && st.st_size > 0) {
+        void* m = ::mmap(nullptr, size_t(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
+        if (m != MAP_FAILED) {
+            if (!std_in) ::close(fd);
+            in.map_ = m;
+            in.p_ = static_cast<const uint8_t*>(m);
+            in.n_ = size_t(st.st_size);
+            return in;
+        }
+    }
+    std::vector<uint8_t>& bytes = in.owned_;
+    size_t size = 0;
+    bytes.resize(1 << 20);
+    for (;;) {
+        if (size == bytes.size()) bytes.resize(bytes.size() * 2);
+        const ssize_t n = ::read(fd, bytes.data() + size, bytes.size() - size);
+        if (n == 0) break;
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            const std::string why = errno_text();
+            if (!std_in) ::close(fd);
+            throw ConvError("can't read (" + why + ")");
+        }
+        size += size_t(n);
+    }
+    if (!std_in) ::close(fd);
+    bytes.resize(size);
+    in.p_ = bytes.data();
+    in.n_ = size;
+    return in;
+}
+
+// --- output ------------------------------------------------------------------------------
+
+OutFile::OutFile(const std::string& name) : name_(name) {
+    if (name == "-") {
+        fp_ = stdout;
+        return;
+    }
+    std::string pattern = name + ".kqconv-XXXXXX";
+    const int fd = ::mkstemp(pattern.data());
+    if (fd < 0) throw ConvError("can't create (" + errno_text() + ")");
+    temp_ = pattern;
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(fd, 0666 & ~mask);
+    fp_ = ::fdopen(fd, "wb");
+    if (!fp_) {
+        ::close(fd);
+        ::unlink(temp_.c_str());
+        throw ConvError("can't create (" + errno_text() + ")");
+    }
+    std::setvbuf(fp_, nullptr, _IOFBF, 1 << 20);
+}
+
+OutFile::~OutFile() {
+    if (done_ || fp_ == stdout || !fp_) return;
+    std::fclose(fp_);
+    ::unlink(temp_.c_str());
+}
+
+void OutFile::write(const void* p, size_t n) {
+    if (n && std::fwrite(p, 1, n, fp_) != n) throw ConvError("can't write (" + errno_text() + ")");
+}
+
+void OutFile::commit() {
+    if (std::fflush(fp_) != 0 || std::ferror(fp_))
+        throw ConvError("can't write (" + errno_text() + ")");
+    if (fp_ == stdout) {
+        done_ = true;
+        return;
+    }
+    const int closed = std::fclose(fp_);
+    fp_ = nullptr;
+    if (closed != 0) {
+        ::unlink(temp_.c_str());
+        throw ConvError("can't write (" + errno_text() + ")");
+    }
+    if (std::rename(temp_.c_str(), name_.c_str()) != 0) {
+        const std::string why = errno_text();
+        ::unlink(temp_.c_str());
+        throw ConvError("can't replace (" + why + ")");
+    }
+    done_ = true;
+}
+
+// --- conversion ----------------------------------------------------------------------------
+
+namespace {
+
+Input open_input(const std::string& in, const std::string& in_name) {
+    try {
+        Input input = read_input(in);
+        if (input.bytes().empty()) throw ConvError("empty file, not a picture");
+        return input;
+    } catch (const ConvError& e) {
+        throw ConvError(in_name + " : " + e.what());
+    }
+}
+
+Picture read_any(Bytes bytes) {
+    switch (format_of_bytes(bytes)) {
+        case Format::png: return read_png(bytes);
+        case Format::jpeg: return read_jpeg(bytes);
+        case Format::tkq: return read_tkq(bytes);
+        case Format::pnm:
+        case Format::pam: return read_pnm(bytes);
+        default: throw ConvError("not a picture (PNG, JPEG, PPM/PGM/PAM or tkq)");
+    }
+}
+
+// PNG into .tkq in two threads: this one decodes, the other premultiplies and
+// writes the rows already decoded.
+void png_to_tkq(Bytes bytes, Picture& pic, const std::string& in_name, const std::string& out,
+                const std::string& out_name, const ConvertOptions& opt) {
+    std::mutex m;
+    std::condition_variable cv;
+    int64_t decoded = 0, piled = 0;
+    bool failed = false;
+    std::exception_ptr write_error;
+    std::thread writer;
+    auto ready = [&](int64_t need) {
+        int64_t have;
+        {
+            std::unique_lock<std::mutex> lock(m);
+            cv.wait(lock, [&] { return decoded >= need || failed; });
+            if (decoded < need) throw ConvError("input failed");
+            have = decoded;
+        }
+        if (pic.has_alpha() && !opt.straight) {
+            const int64_t w = pic.width, ch = pic.channels;
+            alpha::premultiply(pic.data.data() + piled * w * ch, (have - piled) * w, int(ch));
+        }
+        piled = have;
+        return have;
+    };
+    auto progress = [&](int64_t rows) {
+        if (rows == 0) {
+            try {
+                writer = std::thread([&] {
+                    try {
+                        write_tkq(pic, out, ready);
+                    } catch (...) {
+                        write_error = std::current_exception();
+                    }
+                });
+            } catch (const std::system_error&) {
+            }  // no thread to spare: written after the reading
+            return;
+        }
+        std::lock_guard<std::mutex> lock(m);
+        decoded = rows;
+        cv.notify_one();
+    };
+    try {
+        read_png_into(bytes, pic, progress);
+    } catch (const ConvError& e) {
+        {
+            std::lock_guard<std::mutex> lock(m);
+            failed = true;
+            cv.notify_one();
+        }
+        if (writer.joinable()) writer.join();
+        throw ConvError(in_name + " : " + e.what());
+    }
+    try {
+        if (writer.joinable()) {
+            writer.join();
+            if (write_error) std::rethrow_exception(write_error);
+        } else {
+            write_tkq(pic, out, ready);
+        }
+    } catch (const ConvError& e) {
+        throw ConvError(out_name + " : " + e.what());
+    }
+}
+
+}  // namespace
+
+void convert_file(const std::string& in, const std::string& out, const ConvertOptions& opt) {
+    const std::string in_name = in == "-" ? "(standard input)" : in;
+    const std::string out_name = out == "-" ? "(standard output)" : out;
+    // Standard output carries a .tkq picture unless told otherwise: the form kqc reads.
+    const Format to = opt.to != Format::none ? opt.to
+                      : out == "-"           ? Format::tkq
+                                             : format_of_name(out);
+    if (to == Format::none)
+        throw ConvError(out_name + " : unknown output format (use .png .tkq .ppm .pgm .pnm "
+                                   ".pam or --to)");
+    if (to == Format::jpeg) throw ConvError(out_name + " : JPEG output is not supported");
+
+    Picture pic;
+    const Input input = open_input(in, in_name);
+    if (format_of_bytes(input.bytes()) == Format::png && to == Format::tkq) {
+        png_to_tkq(input.bytes(), pic, in_name, out, out_name, opt);
+        return;
+    }
+    try {
+        pic = read_any(input.bytes());
+    } catch (const ConvError& e) {
+        throw ConvError(in_name + " : " + e.what());
+    }
+    // .tkq holds premultiplied colour, the other formats straight colour.
+    if (pic.has_alpha() && !opt.straight) {
+        if (to == Format::tkq && !pic.premultiplied)
+            alpha::premultiply(pic.data.data(), pic.pixels(), pic.channels);
+        else if (to != Format::tkq && pic.premultiplied)
+            alpha::unpremultiply(pic.data.data(), pic.pixels(), pic.channels);
+    }
+    try {
+        if (to == Format::tkq) {
+            write_tkq(pic, out);
+        } else {
+            OutFile file(out);
+            if (to == Format::png)
+                write_png(pic, file, opt.level, opt.threads);
+            else
+                write_pnm(pic, file, to);
+            file.commit();
+        }
+    } catch (const ConvError& e) {
+        throw ConvError(out_name + " : " + e.what());
+    }
+}
