@@ -32,6 +32,12 @@ test: test-fast test-san
 
 demo: build
 	cd examples && ../build/kqc demo.kqc
+	mkdir -p build/demo
+	cd examples && ../build/kqc showcase.kqc
+	@if [ -x build/kqconv ]; then \
+	  for f in showcase showcase_d1 showcase_nega; do build/kqconv build/demo/$$f.tkq build/demo/$$f.png || exit 1; done; \
+	  echo "demo: PNG files in build/demo/: showcase.png showcase_d1.png showcase_nega.png"; \
+	else echo "demo: kqconv is not built (it needs libpng-dev and libjpeg62-turbo-dev): no PNG files"; fi
 
 bench: build
 	bench/run.sh
