@@ -70,11 +70,12 @@ int key_channels(int key, int channel[4]);
 // One scanline's columns [x_from, x_from + count) into the planes' bytes, `nplanes`
 // planes taking channels `channel`: through kq_get_pixel and kq_pixel_to_float
 // (plain) or by direct unpacking (fast, the same bytes). False when a pixel cannot
-// be fetched (kq_errno set).
+// be fetched (kq_errno set). With file_order, a 32-bit scanline is as the file holds
+// it (4-byte groups not reversed).
 bool unpack_row_plain(const KQ_DATA* kq, const unsigned char* line, int x_from, int count,
                       const int channel[4], int nplanes, uint8_t* const out[4]);
 bool unpack_row(const KQ_DATA* kq, const unsigned char* line, int x_from, int count,
-                const int channel[4], int nplanes, uint8_t* const out[4]);
+                const int channel[4], int nplanes, uint8_t* const out[4], bool file_order = false);
 
 // --- mip-maps (mipmap.cpp) ---------------------------------------------------------------
 // Smallest level whose edge holds len, or 0 when none up to 25 does.

@@ -234,14 +234,20 @@ void build_mipmap(const ConvertSettings& s, SourcePlanes& src) {
         std::fprintf(stderr, "pre mipmap size (%d,%d) level %d : source size (%d,%d)\n", edge,
                      edge, pre, src.width, src.height);
     }
-    WF_LEVEL* current = alloc_level(pre, planes, 0);
+    // A window of exactly edge x edge resamples to itself (every sample falls on a
+    // pixel with zero fractions): its planes become the pre-mipmap as they are.
+    const bool identity = src.width == edge && src.height == edge;
+    WF_LEVEL* current = alloc_level(pre, identity ? 0 : planes, 0);
     if (!silent) std::fputs("pre MIP-MAP generate\n", stderr);
-    resample_planes(src.plane, planes, src.width, src.height, edge, current->plane, !silent);
-    if (!silent) std::fputs(" finish\n", stderr);
-    for (int p = 0; p < planes; ++p) {
-        std::free(src.plane[p]);
-        src.plane[p] = nullptr;
+    if (identity) {
+        for (int p = 0; p < planes; ++p) current->plane[p] = src.plane[p];
+        if (!silent) resample_planes(nullptr, 0, edge, edge, edge, nullptr, true);  // the dots
+    } else {
+        resample_planes(src.plane, planes, src.width, src.height, edge, current->plane, !silent);
+        for (int p = 0; p < planes; ++p) std::free(src.plane[p]);
     }
+    if (!silent) std::fputs(" finish\n", stderr);
+    for (int p = 0; p < planes; ++p) src.plane[p] = nullptr;
 
     while (current->level != wanted) {
         WF_LEVEL* child = halve(current, planes, false, wanted, silent);

@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "kqtowf/kqtowf.h"
 
@@ -113,7 +114,7 @@ bool unpack_row_plain(const KQ_DATA* kq, const unsigned char* line, int x_from, 
 }
 
 bool unpack_row(const KQ_DATA* kq, const unsigned char* line, int x_from, int count,
-                const int channel[4], int nplanes, uint8_t* const out[4]) {
+                const int channel[4], int nplanes, uint8_t* const out[4], bool file_order) {
     const uint32_t bits = kq->bitlen;
     const uint8_t type = kq->data_type;
     int bytes = 0;  // pixel size of the byte-channel layouts
@@ -122,8 +123,23 @@ bool unpack_row(const KQ_DATA* kq, const unsigned char* line, int x_from, int co
     if (bits == 64 && !(type & KQ_TYPE_AUX)) bytes = 8;
     const bool window_ok = x_from >= 0 && count >= 0 && int64_t(x_from) + count <= kq->size_x;
     if (bytes > 0 && window_ok) {
+        // 32-bit pixels in file order hold channel c at byte 3 - c.
+        auto at = [&](int c) { return file_order && bits == 32 ? 3 - c : c; };
+        if (bytes == 4 && nplanes == 4) {
+            const unsigned char* in = line + static_cast<int64_t>(x_from) * 4;
+            const int c0 = at(channel[0]), c1 = at(channel[1]), c2 = at(channel[2]),
+                      c3 = at(channel[3]);
+            uint8_t *o0 = out[0], *o1 = out[1], *o2 = out[2], *o3 = out[3];
+            for (int64_t i = 0; i < count; ++i) {
+                o0[i] = in[4 * i + c0];
+                o1[i] = in[4 * i + c1];
+                o2[i] = in[4 * i + c2];
+                o3[i] = in[4 * i + c3];
+            }
+            return true;
+        }
         for (int p = 0; p < nplanes; ++p) {
-            const unsigned char* in = line + static_cast<int64_t>(x_from) * bytes + channel[p];
+            const unsigned char* in = line + static_cast<int64_t>(x_from) * bytes + at(channel[p]);
             uint8_t* o = out[p];
             if (bytes == 1) {
                 std::memcpy(o, in, static_cast<size_t>(count));
@@ -159,6 +175,15 @@ bool unpack_row(const KQ_DATA* kq, const unsigned char* line, int x_from, int co
             }
         }
         return true;
+    }
+    if (file_order && bits == 32) {
+        // The plain route needs memory order.
+        std::vector<unsigned char> copy(line, line + kq->line_bytes);
+        for (size_t g = 0; g + 4 <= copy.size(); g += 4) {
+            std::swap(copy[g], copy[g + 3]);
+            std::swap(copy[g + 1], copy[g + 2]);
+        }
+        return unpack_row_plain(kq, copy.data(), x_from, count, channel, nplanes, out);
     }
     return unpack_row_plain(kq, line, x_from, count, channel, nplanes, out);
 }
@@ -236,13 +261,13 @@ void read_source(ConvertSettings& s, SourcePlanes& src) {
     const int x_from = src.x1 - src.org_x;
     for (int done = 0; done < src.height;) {
         const int n = std::min(batch, src.height - done);
-        if (!kq_read_scanlines(kq, rows, n)) fail_kq("ERROR : Can't read packed data (%s)\n");
+        if (!kq_read_scanlines(kq, rows, n, 1)) fail_kq("ERROR : Can't read packed data (%s)\n");
         for (int r = 0; r < n; ++r) {
             const int64_t row = src.height - 1 - (done + r);  // y - y1, top row first
             uint8_t* out[4] = {};
             for (int p = 0; p < src.count; ++p) out[p] = src.plane[p] + row * src.width;
             if (!unpack_row(kq, rows + int64_t(r) * kq->line_bytes, x_from, src.width, channel,
-                            src.count, out))
+                            src.count, out, true))
                 fail_kq("ERROR : Can't get pixel data (%s)\n");
         }
         done += n;
