@@ -105,8 +105,10 @@ FILE* create_output(const std::string& name) {
             ::unlink(temp.c_str());
             return nullptr;
         }
+        std::setvbuf(fp, nullptr, _IOFBF, 1 << 20);  // few, large writes
         static bool hooked = false;
         if (!hooked) {
+            pending_files();  // made before the hook, so it outlives it at exit
             std::atexit(remove_unfinished);
             hooked = true;
         }

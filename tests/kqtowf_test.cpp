@@ -497,3 +497,27 @@ TEST(KqtowfCommandLine, OverwriteQuestion) {
     for (const auto& e : std::filesystem::directory_iterator(dir.path())) files += e.path().filename().string().find("wftmp") != std::string::npos;
     EXPECT_EQ(files, 0);
 }
+
+// A write that fails part way (file size limit) keeps the earlier file and leaves no
+// temporary behind.
+TEST(KqtowfCommandLine, FailedWriteKeepsEarlierFile) {
+    ScratchDir dir;
+    write_picture(dir / "p.tkq", 0, 0, 64, 64, 32, 6, [](int x, int, int) { return x; });
+    write_file(dir / "out.wf", "old");
+    write_file(dir / ".stdin", "");
+    for (const char* opts : {"-A 8 8", "-m 0"}) {
+        const std::string cmd = "cd '" + dir.path().string() + "' && (ulimit -f 8; trap '' XFSZ; '" +
+                                KQTOWF_PATH + "' -f -x " + opts + " p.tkq out 2> .stderr)";
+        const int rc = std::system(cmd.c_str());
+        EXPECT_EQ(WEXITSTATUS(rc), 1) << opts;
+        const std::string err = read_file(dir / ".stderr");
+        EXPECT_TRUE(err.find("ERROR : Can't write tile data\n") != std::string::npos ||
+                    err.find("ERROR : Can't write mip map data\n") != std::string::npos)
+            << err;
+        EXPECT_EQ(read_file(dir / "out.wf"), "old");
+    }
+    int temporaries = 0;
+    for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+        temporaries += e.path().filename().string().find("wftmp") != std::string::npos;
+    EXPECT_EQ(temporaries, 0);
+}
