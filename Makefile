@@ -1,7 +1,7 @@
 # Convenience front end over CMake.
 #   make          build build/kqc (and build/kqtowf)
 #   make test     build and run every test, then the whole suite again under ASan+UBSan
-#   make demo     build and run examples/demo.kqc
+#   make demo     build and run examples/demo.kqc, then kqtowf on its picture
 #   make bench    in-process lap times of the main commands (bench/run.sh)
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
@@ -28,6 +28,10 @@ test: test-fast test-san
 
 demo: build
 	cd examples && ../build/kqc demo.kqc
+	cd examples && ../build/kqc demo_wf.kqc
+	build/kqtowf -f -m 0 build/demo_rgba.tkq build/demo_mip
+	build/kqtowf -f build/demo_rgba.tkq build/demo_sat
+	@echo "demo: wrote build/demo_mip.wf (MIP-MAP) and build/demo_sat.wf (SUMMED-AREA)"
 
 bench: build
 	bench/run.sh
