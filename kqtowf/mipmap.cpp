@@ -283,11 +283,13 @@ void build_mipmap(const ConvertSettings& s, SourcePlanes& src) {
     }
     if (!wf_write_header(header, fp)) fail("ERROR : Can't write header\n");
     std::vector<int32_t> offsets(static_cast<size_t>(root), 0);
-    const long seek_at = std::ftell(fp);
+    const long seek_at = WF_HEADER_BYTES;
     if (!wf_write_level_seeks(header, offsets.data(), fp))
         fail("ERROR : Can't write seek block\n");
+    int64_t at = WF_HEADER_BYTES + 4 * int64_t(root);  // where the next record starts
     for (int i = 0;; ++i) {
-        offsets[static_cast<size_t>(i)] = static_cast<int32_t>(std::ftell(fp));
+        offsets[static_cast<size_t>(i)] = static_cast<int32_t>(at);  // checked above
+        at += wf_level_bytes(super, current->level, root, planes);
         if (!wf_write_level(super, header, current, fp)) fail("ERROR : Can't write mip map data\n");
         if (current->level == 1) break;
         WF_LEVEL* child = halve(current, planes, super, root, silent);
@@ -295,7 +297,7 @@ void build_mipmap(const ConvertSettings& s, SourcePlanes& src) {
         current = child;
     }
     free_level(current);
-    if (seek_at < 0 || std::fseek(fp, seek_at, SEEK_SET) != 0)
+    if (std::fseek(fp, seek_at, SEEK_SET) != 0)
         fail("ERROR : Can't seek to seek data block\n");
     if (!wf_write_level_seeks(header, offsets.data(), fp))
         fail("ERROR : Can't write seek block\n");

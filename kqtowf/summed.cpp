@@ -163,7 +163,7 @@ void build_summed_area(const ConvertSettings& s, const SourcePlanes& src) {
         std::fputs("tilingType : ", stderr);
         std::fputs(names[s.tiling], stderr);
     }
-    const long seek_at = std::ftell(fp);
+    const long seek_at = WF_HEADER_BYTES;
     if (!wf_write_tile_seeks(header, seeks, fp)) fail("ERROR : Can't write seek block\n");
 
     WF_TILE tile{};
@@ -189,10 +189,10 @@ void build_summed_area(const ConvertSettings& s, const SourcePlanes& src) {
                          static_cast<long long>(y0 + s.tile_y - 1), src.count);
         }
         tiler.next(tile);
-        seeks[id] = static_cast<int32_t>(std::ftell(fp));
+        seeks[id] = static_cast<int32_t>(head + id * tile_bytes);  // checked above
         if (!wf_write_tile(&tile, fp)) fail_now("ERROR : Can't write tile data\n");
     }
-    if (seek_at < 0 || std::fseek(fp, seek_at, SEEK_SET) != 0)
+    if (std::fseek(fp, seek_at, SEEK_SET) != 0)
         fail("ERROR : Can't seek to seek data block\n");
     if (!wf_write_tile_seeks(header, seeks, fp)) fail("ERROR : Can't write seek block\n");
     if (!wf_close(fp, 1)) fail("ERROR : Can't write seek block\n");
