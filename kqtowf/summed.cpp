@@ -4,6 +4,10 @@
 #include <cstdlib>
 #include <string>
 
+#if defined(__GNUC__) && defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 #include "kqtowf/kqtowf.h"
 
 namespace {
@@ -17,6 +21,50 @@ namespace {
     std::fputs(message, stderr);
     std::exit(1);
 }
+
+// One row segment of n window samples: acc runs along the row, run[k] gains it,
+// out[k] takes the new S. Returns acc at the segment's end.
+uint32_t sum_segment(const uint8_t* in, int64_t n, uint32_t acc, uint32_t* run, uint32_t* out) {
+    for (int64_t k = 0; k < n; ++k) {
+        acc += in[k];
+        run[k] += acc;
+        out[k] = run[k];
+    }
+    return acc;
+}
+
+#if defined(__GNUC__) && defined(__x86_64__)
+#define KQTOWF_AVX2 1
+// The same eight samples at a time: an in-register prefix sum of the widened
+// samples plus the carried row sum (all lanes modulo 2^32, as the scalar loop).
+__attribute__((target("avx2"))) uint32_t sum_segment_avx2(const uint8_t* in, int64_t n,
+                                                          uint32_t acc, uint32_t* run,
+                                                          uint32_t* out) {
+    __m256i carry = _mm256_set1_epi32(static_cast<int>(acc));
+    const __m256i last = _mm256_set1_epi32(7);
+    int64_t k = 0;
+    for (; k + 8 <= n; k += 8) {
+        __m256i v = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(in + k)));
+        v = _mm256_add_epi32(v, _mm256_slli_si256(v, 4));
+        v = _mm256_add_epi32(v, _mm256_slli_si256(v, 8));
+        const __m256i low_total = _mm256_shuffle_epi32(v, 0xFF);
+        v = _mm256_add_epi32(v, _mm256_permute2x128_si256(low_total, low_total, 0x08));
+        v = _mm256_add_epi32(v, carry);
+        carry = _mm256_permutevar8x32_epi32(v, last);
+        __m256i* r = reinterpret_cast<__m256i*>(run + k);
+        const __m256i sum = _mm256_add_epi32(_mm256_loadu_si256(r), v);
+        _mm256_storeu_si256(r, sum);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + k), sum);
+    }
+    acc = static_cast<uint32_t>(_mm256_cvtsi256_si32(carry));
+    return sum_segment(in + k, n - k, acc, run + k, out + k);
+}
+
+bool has_avx2() {
+    static const bool yes = __builtin_cpu_supports("avx2");
+    return yes;
+}
+#endif
 
 }  // namespace
 
@@ -98,10 +146,14 @@ void SummedAreaTiler::next(WF_TILE& tile) {
                     k = 1;
                 }
                 const uint8_t* in = row + (X0 - 1);
-                for (; k < k_end; ++k) {
-                    acc += in[k];
-                    run[k] += acc;
-                    out[k] = run[k];
+                if (k < k_end) {
+#ifdef KQTOWF_AVX2
+                    if (k_end - k >= 8 && has_avx2())
+                        acc = sum_segment_avx2(in + k, k_end - k, acc, run + k, out + k);
+                    else
+#endif
+                        acc = sum_segment(in + k, k_end - k, acc, run + k, out + k);
+                    k = k_end;
                 }
             }
             for (; k < tw_; ++k) {

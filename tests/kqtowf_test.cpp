@@ -140,7 +140,8 @@ TEST(Libwf, NameCompletion) {
 // odd windows and tile shapes.
 TEST(SummedArea, TilesMatchDirectSums) {
     std::mt19937 rng(7);
-    const int shapes[][4] = {{10, 10, 8, 8}, {5, 3, 3, 4}, {1, 1, 1, 1}, {7, 9, 2, 5}, {3, 8, 16, 3}};
+    const int shapes[][4] = {{10, 10, 8, 8}, {5, 3, 3, 4}, {1, 1, 1, 1}, {7, 9, 2, 5},
+                             {3, 8, 16, 3}, {37, 4, 16, 3}, {29, 3, 9, 2}};
     for (const auto& sh : shapes) {
         for (int tiling = 0; tiling < 5; ++tiling) {
             std::vector<std::vector<uint8_t>> store;
