@@ -455,6 +455,9 @@ TEST(KqtowfCommandLine, MessagesAndStatus) {
          "\aWARNING : invalid window value Y\n          change value 10 -> 3\n"
          "WARNING : input image has no alpha plane.\n          change convert plane to R\n"
          "convert R plane / output 1 plane(s)\n"},
+        {"-x -f -A 100000000 3 rgb.tkq big", 1,
+         "convert RGB plane / output 3 plane(s)\n"
+         "ERROR : Too large map data (seek address beyond 2 Gbyte)\n" + bad},
         {"-x -f -p rgba -t uv rgb.tkq out", 0,
          "WARNING : input image has no alpha plane.\n          change convert plane to RGB\n"
          "convert RGB plane / output 3 plane(s)\n"},
@@ -469,6 +472,7 @@ TEST(KqtowfCommandLine, MessagesAndStatus) {
             EXPECT_EQ(r.err, c.err) << c.args;
     }
     EXPECT_EQ(read_file(dir / "out.wf")[7], 3);  // tiling type uv
+    EXPECT_FALSE(std::filesystem::exists(dir / "big.wf"));
 }
 
 // Overwrite question: y and Y overwrite, n refuses, other lines ask again, end of
