@@ -194,7 +194,7 @@ bool unpack_row(const KQ_DATA* kq, const unsigned char* line, int x_from, int co
         }
         return true;
     }
-    if ((bits == 1 || twelve_bit(bits)) && window_ok && kq->access.get_pixel) {
+    if ((bits == 1 || twelve_bit(bits)) && window_ok) {
         // Every channel value maps through the same fraction table.
         uint8_t table[4096];
         const int values = bits == 1 ? 2 : 4096;

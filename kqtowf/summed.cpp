@@ -145,14 +145,14 @@ void SummedAreaTiler::next(WF_TILE& tile) {
                     out[0] = run[0];
                     k = 1;
                 }
-                const uint8_t* in = row + (X0 - 1);
                 if (k < k_end) {
+                    const uint8_t* in = row + (X0 + k - 1);  // window column of table X0 + k
 #ifdef KQTOWF_AVX2
                     if (k_end - k >= 8 && has_avx2())
-                        acc = sum_segment_avx2(in + k, k_end - k, acc, run + k, out + k);
+                        acc = sum_segment_avx2(in, k_end - k, acc, run + k, out + k);
                     else
 #endif
-                        acc = sum_segment(in + k, k_end - k, acc, run + k, out + k);
+                        acc = sum_segment(in, k_end - k, acc, run + k, out + k);
                     k = k_end;
                 }
             }
