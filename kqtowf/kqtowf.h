@@ -86,7 +86,7 @@ int pre_mipmap_level(int64_t len);
 void resample_planes(const uint8_t* const src[], int n, int width, int height, int edge,
                      uint8_t* const dst[], bool dots);
 void resample_plane_plain(const uint8_t* src, int width, int height, int edge, uint8_t* dst);
-// 2x2 averages of a (2e x 2e) square into an e x e square; pairs across (U: rows x
+// 2x2 averages of a (2e x 2e) square into an e x e square (dst may be src); pairs across (U: rows x
 // 2e into rows x e) and pairs down (V: 2e rows x cols into e rows x cols).
 void halve_square(const uint8_t* src, int e, uint8_t* dst);
 void halve_square_plain(const uint8_t* src, int e, uint8_t* dst);

@@ -25,15 +25,16 @@ uint8_t* alloc_bytes(int64_t n, const char* message, int level) {
     return p;
 }
 
-// A level with its squares (and, when uv_edge > 0, U and V arrays of edge x uv_edge).
-WF_LEVEL* alloc_level(int level, int planes, int uv_edge) {
+// A level with its squares (unless `squares` is false: the caller supplies them) and,
+// when uv_edge > 0, U and V arrays of edge x uv_edge.
+WF_LEVEL* alloc_level(int level, int planes, int uv_edge, bool squares = true) {
     if (level <= 0) fail_level("ERROR : Invalid mipmap level request (level=%d)\n", level);
     auto* lv = static_cast<WF_LEVEL*>(std::calloc(1, sizeof(WF_LEVEL)));
     if (!lv) fail_level("ERROR : Can't alloc mipmap middle data (level=%d)\n", level);
     lv->level = level;
     lv->edge = wf_level_size(level);
     const int64_t e = lv->edge;
-    for (int p = 0; p < planes; ++p)
+    for (int p = 0; squares && p < planes; ++p)
         lv->plane[p] = alloc_bytes(e * e, "ERROR : Can't alloc mipmap value array (level=%d)\n",
                                    level);
     if (uv_edge > 0) {
@@ -65,22 +66,26 @@ inline uint8_t clamp_sample(float v) {
 
 // The next smaller level of `parent`; U and V arrays when `super` (from the
 // parent's square when it is the root, of edge root_edge).
-WF_LEVEL* halve(const WF_LEVEL* parent, int planes, bool super, int root_level, bool silent) {
+WF_LEVEL* halve(WF_LEVEL* parent, int planes, bool super, int root_level, bool silent) {
     const int level = parent->level - 1;
     if (!silent) {
         const int e = wf_level_size(level);
         std::fprintf(stderr, "next MIP-MAP level %d (%d,%d) ... ", level, e, e);
     }
     const int root_edge = wf_level_size(root_level);
-    WF_LEVEL* child = alloc_level(level, planes, super ? root_edge : 0);
+    // The child's squares are made in place over the parent's (each output row lies
+    // at or before the parent rows it reads); U and V come first, from the parent.
+    WF_LEVEL* child = alloc_level(level, planes, super ? root_edge : 0, false);
     const int e = child->edge;
     for (int p = 0; p < planes; ++p) {
-        halve_square(parent->plane[p], e, child->plane[p]);
         if (super) {
             const bool from_root = parent->level == root_level;
             halve_across(from_root ? parent->plane[p] : parent->u[p], root_edge, e, child->u[p]);
             halve_down(from_root ? parent->plane[p] : parent->v[p], e, root_edge, child->v[p]);
         }
+        child->plane[p] = parent->plane[p];
+        parent->plane[p] = nullptr;
+        halve_square(child->plane[p], e, child->plane[p]);
     }
     if (!silent) std::fputs("finish\n", stderr);
     return child;
@@ -237,7 +242,7 @@ void build_mipmap(const ConvertSettings& s, SourcePlanes& src) {
     // A window of exactly edge x edge resamples to itself (every sample falls on a
     // pixel with zero fractions): its planes become the pre-mipmap as they are.
     const bool identity = src.width == edge && src.height == edge;
-    WF_LEVEL* current = alloc_level(pre, identity ? 0 : planes, 0);
+    WF_LEVEL* current = alloc_level(pre, planes, 0, !identity);
     if (!silent) std::fputs("pre MIP-MAP generate\n", stderr);
     if (identity) {
         for (int p = 0; p < planes; ++p) current->plane[p] = src.plane[p];
