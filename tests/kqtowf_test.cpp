@@ -400,6 +400,14 @@ TEST(KqtowfFiles, MipmapLevels) {
     r = run_kqtowf(dir, "-f -x -m 2 one.tkq d");
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("ERROR : Invalid mipmap level request (level=0)\n"), std::string::npos);
+
+    // A 9999999-wide window needs a 2^24-square pre-mipmap: refused, not wrapped.
+    write_picture(dir / "wide.tkq", 0, 0, 9999999, 1, 1, 1, [](int x, int, int) { return x & 1; });
+    r = run_kqtowf(dir, "-f -x -m 0 wide.tkq e");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("ERROR : Can't alloc mipmap value array (level=25)\n\akqtowf error exit\n"),
+              std::string::npos)
+        << r.err;
 }
 
 // The kqc recipe for a .wf whose planes are red, green, blue, alpha.
