@@ -435,6 +435,16 @@ TEST(KqtowfCommandLine, MessagesAndStatus) {
     ScratchDir dir;
     write_picture(dir / "rgb.tkq", 0, 0, 4, 4, 24, 4, [](int, int, int c) { return c; });
     write_picture(dir / "odd.tkq", 0, 0, 4, 4, 8, 1, [](int, int, int) { return 1; }, 'O');
+    {  // 64-bit values with the auxiliary bit: colour bits but no pixel access
+        KQ_DATA* kq = kq_alloc();
+        ASSERT_TRUE(kq_set_format(kq, 2, 2, 64, 'B', 0x1E));
+        ASSERT_TRUE(kq_set_aspect(kq, 1, 1));
+        ASSERT_TRUE(kq_wopen((dir / "aux.tkq").c_str(), kq));
+        unsigned char* line = kq_alloc_scanline(kq);
+        ASSERT_TRUE(kq_write_scanline(kq, line) && kq_write_scanline(kq, line));
+        std::free(line);
+        kq_free(kq);
+    }
     const std::string bad = "\akqtowf error exit\n";
     struct Case {
         const char* args;
@@ -443,6 +453,11 @@ TEST(KqtowfCommandLine, MessagesAndStatus) {
     } cases[] = {
         {"-ver", 0, "kqtowf : Version 1.03 ( Feb/12/94 ) Author the kq team\n"},
         {"-ver x y", 1, "ERROR : Invalid options -ver\n" + bad},
+        {"-", 0, "Usage : kqtowf [-options] inFile outWF\n*"},
+        {"-H", 0, "Usage : kqtowf [-options] inFile outWF\n*"},
+        {"-f aux.tkq out", 1,
+         "convert RGBA plane / output 4 plane(s)\nread source image ... "
+         "ERROR : Can't get pixel data (Invalid data type access)\n" + bad},
         {"-h", 0, "Usage : kqtowf [-options] inFile outWF\n        inFile : input .tkq format data\n*"},
         {"-info", 0, "program = kqtowf\n  Version        : 1.03 (Feb/12/94) Author the kq team\n*"},
         {"", 1, "ERROR : You must define in/out\n" + bad},
