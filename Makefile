@@ -1,7 +1,7 @@
 # Convenience front end over CMake.
 #   make          build build/kqc (and build/kqtowf)
 #   make test     build and run every test, then the whole suite again under ASan+UBSan
-#   make demo     build and run examples/demo.kqc
+#   make demo     build and run examples/demo.kqc, then kqtowf on its picture
 #   make bench    in-process lap times of the main commands (bench/run.sh)
 #   make man      regenerate docs/*.1 from the programs' help texts
 #   make install  install the programs and manual pages (PREFIX, DESTDIR)
@@ -38,6 +38,12 @@ demo: build
 	  for f in showcase showcase_d1 showcase_nega; do build/kqconv build/demo/$$f.tkq build/demo/$$f.png || exit 1; done; \
 	  echo "demo: PNG files in build/demo/: showcase.png showcase_d1.png showcase_nega.png"; \
 	else echo "demo: kqconv is not built (it needs libpng-dev and libjpeg62-turbo-dev): no PNG files"; fi
+	cd examples && ../build/kqc demo_wf.kqc
+	build/kqtowf -f -m 0 build/demo_rgba.tkq build/demo_mip
+	build/kqtowf -f build/demo_rgba.tkq build/demo_sat
+	@echo "demo: wrote build/demo_mip.wf (MIP-MAP) and build/demo_sat.wf (SUMMED-AREA)"
+	build/kqtowf -f -M 0 build/demo/showcase_rgba.tkq build/demo/showcase_smip
+	@echo "demo: wrote build/demo/showcase_smip.wf (SUPER-MIP-MAP of the showcase frame)"
 
 bench: build
 	bench/run.sh

@@ -1,0 +1,324 @@
+// Reading the source window of a picture into byte planes.
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#if defined(__GNUC__) && defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
+#include "kqtowf/kqtowf.h"
+
+namespace {
+
+bool twelve_bit(uint32_t bitlen) {
+    return bitlen == 12 || bitlen == 36 || bitlen == 48 || bitlen == 80;
+}
+
+// The sample byte of a channel value of a 1- or 12-bit family picture.
+uint8_t fraction_byte(const KQ_DATA* kq, int c) {
+    float f = 0.0f, unused = 0.0f;
+    kq_pixel_to_float(kq, c, c, c, c, &f, &unused, &unused, &unused);
+    return static_cast<uint8_t>(static_cast<int>(f * 255));
+}
+
+// 12-bit value starting at bit `bit` of a most-significant-bit-first stream.
+inline int get12(const unsigned char* line, int64_t bit) {
+    const unsigned char* b = line + (bit >> 3);
+    if ((bit & 7) == 0) return (b[0] << 4) | (b[1] >> 4);
+    return ((b[0] & 0x0F) << 8) | b[1];
+}
+
+#if defined(__GNUC__) && defined(__x86_64__)
+#define KQTOWF_SSSE3 1
+// Four-byte pixels into four planes, 16 pixels at a time: each 16-byte group is
+// shuffled into four pixels' bytes per plane, then the 4 x 4 words are transposed.
+// `at` gives the byte of each plane within a pixel. Returns the pixels done.
+__attribute__((target("ssse3"))) int64_t split4_ssse3(const unsigned char* in, int64_t count,
+                                                      const int at[4], uint8_t* const o[4]) {
+    alignas(16) unsigned char m[16];
+    for (int p = 0; p < 4; ++p)
+        for (int i = 0; i < 4; ++i) m[4 * p + i] = static_cast<unsigned char>(4 * i + at[p]);
+    const __m128i mask = _mm_load_si128(reinterpret_cast<const __m128i*>(m));
+    int64_t i = 0;
+    for (; i + 16 <= count; i += 16) {
+        const __m128i* src = reinterpret_cast<const __m128i*>(in + 4 * i);
+        const __m128i v0 = _mm_shuffle_epi8(_mm_loadu_si128(src), mask);
+        const __m128i v1 = _mm_shuffle_epi8(_mm_loadu_si128(src + 1), mask);
+        const __m128i v2 = _mm_shuffle_epi8(_mm_loadu_si128(src + 2), mask);
+        const __m128i v3 = _mm_shuffle_epi8(_mm_loadu_si128(src + 3), mask);
+        const __m128i t0 = _mm_unpacklo_epi32(v0, v1), t1 = _mm_unpacklo_epi32(v2, v3);
+        const __m128i t2 = _mm_unpackhi_epi32(v0, v1), t3 = _mm_unpackhi_epi32(v2, v3);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(o[0] + i), _mm_unpacklo_epi64(t0, t1));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(o[1] + i), _mm_unpackhi_epi64(t0, t1));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(o[2] + i), _mm_unpacklo_epi64(t2, t3));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(o[3] + i), _mm_unpackhi_epi64(t2, t3));
+    }
+    return i;
+}
+
+bool has_ssse3() {
+    static const bool yes = __builtin_cpu_supports("ssse3");
+    return yes;
+}
+#endif
+
+[[noreturn]] void fail_kq(const char* format) {
+    std::fprintf(stderr, format, kq_errlist[kq_errno]);
+    error_exit();
+}
+
+// Moves a window corner inside lo..hi with its warning.
+void clamp_corner(int64_t& v, int64_t lo, int64_t hi, char axis) {
+    const int64_t old = v;
+    v = std::clamp(v, lo, hi);
+    if (v == old) return;
+    std::fputc('\a', stderr);
+    std::fprintf(stderr, "WARNING : invalid window value %c\n", axis);
+    std::fprintf(stderr, "          change value %lld -> %lld\n", static_cast<long long>(old),
+                 static_cast<long long>(v));
+}
+
+}  // namespace
+
+int key_channels(int key, int channel[4]) {
+    int n = 0;
+    for (int c = 0; c < 4; ++c)
+        if (key & (1 << c)) channel[n++] = c;
+    return n;
+}
+
+int choose_planes(uint32_t bitlen, int key) {
+    int planes = key;
+    switch (bitlen) {
+        case 1:
+        case 8:
+        case 12:
+            if (key != 0 && key != KEY_R)
+                std::fputs("WARNING : input image has only 1 plane.\n"
+                           "          change convert plane to R\n",
+                           stderr);
+            planes = KEY_R;
+            break;
+        case 24:
+        case 36:
+            if (key == 0) {
+                planes = KEY_RGB;
+            } else if (key == KEY_A) {
+                std::fputs("WARNING : input image has no alpha plane.\n"
+                           "          change convert plane to R\n",
+                           stderr);
+                planes = KEY_R;
+            } else if (key == KEY_RGBA) {
+                std::fputs("WARNING : input image has no alpha plane.\n"
+                           "          change convert plane to RGB\n",
+                           stderr);
+                planes = KEY_RGB;
+            }
+            break;
+        default:
+            if (key == 0) planes = KEY_RGBA;
+            break;
+    }
+    const char* word = "R";
+    switch (planes) {
+        case KEY_G: word = "G"; break;
+        case KEY_B: word = "B"; break;
+        case KEY_A: word = "A"; break;
+        case KEY_RGB: word = "RGB"; break;
+        case KEY_RGBA: word = "RGBA"; break;
+    }
+    int channel[4];
+    std::fprintf(stderr, "convert %s plane / output %d plane(s)\n", word,
+                 key_channels(planes, channel));
+    return planes;
+}
+
+bool unpack_row_plain(const KQ_DATA* kq, const unsigned char* line, int x_from, int count,
+                      const int channel[4], int nplanes, uint8_t* const out[4]) {
+    const bool fraction = kq->bitlen == 1 || twelve_bit(kq->bitlen);
+    for (int i = 0; i < count; ++i) {
+        int c[4] = {0, 0, 0, 0};
+        if (!kq_get_pixel(kq, line, x_from + i, &c[0], &c[1], &c[2], &c[3])) return false;
+        if (fraction) {
+            float f[4] = {0, 0, 0, 0};
+            kq_pixel_to_float(kq, c[0], c[1], c[2], c[3], &f[0], &f[1], &f[2], &f[3]);
+            for (int k = 0; k < 4; ++k) c[k] = static_cast<int>(f[k] * 255);
+        }
+        for (int p = 0; p < nplanes; ++p) out[p][i] = static_cast<uint8_t>(c[channel[p]]);
+    }
+    return true;
+}
+
+bool unpack_row(const KQ_DATA* kq, const unsigned char* line, int x_from, int count,
+                const int channel[4], int nplanes, uint8_t* const out[4], bool file_order) {
+    const uint32_t bits = kq->bitlen;
+    const uint8_t type = kq->data_type;
+    int bytes = 0;  // pixel size of the byte-channel layouts
+    if (bits == 8 || bits == 24) bytes = static_cast<int>(bits / 8);
+    if (bits == 32 && !(type & KQ_TYPE_VALUE)) bytes = 4;
+    if (bits == 64 && !(type & KQ_TYPE_AUX)) bytes = 8;
+    const bool window_ok = x_from >= 0 && count >= 0 && int64_t(x_from) + count <= kq->size_x;
+    if (bytes > 0 && window_ok) {
+        // 32-bit pixels in file order hold channel c at byte 3 - c.
+        auto at = [&](int c) { return file_order && bits == 32 ? 3 - c : c; };
+        if (bytes == 4 && nplanes == 4) {
+            const unsigned char* in = line + static_cast<int64_t>(x_from) * 4;
+            const int c0 = at(channel[0]), c1 = at(channel[1]), c2 = at(channel[2]),
+                      c3 = at(channel[3]);
+            uint8_t *o0 = out[0], *o1 = out[1], *o2 = out[2], *o3 = out[3];
+            int64_t i = 0;
+#ifdef KQTOWF_SSSE3
+            if (has_ssse3()) {
+                const int at4[4] = {c0, c1, c2, c3};
+                i = split4_ssse3(in, count, at4, out);
+            }
+#endif
+            for (; i < count; ++i) {
+                o0[i] = in[4 * i + c0];
+                o1[i] = in[4 * i + c1];
+                o2[i] = in[4 * i + c2];
+                o3[i] = in[4 * i + c3];
+            }
+            return true;
+        }
+        for (int p = 0; p < nplanes; ++p) {
+            const unsigned char* in = line + static_cast<int64_t>(x_from) * bytes + at(channel[p]);
+            uint8_t* o = out[p];
+            if (bytes == 1) {
+                std::memcpy(o, in, static_cast<size_t>(count));
+            } else {
+                for (int i = 0; i < count; ++i) o[i] = in[static_cast<int64_t>(i) * bytes];
+            }
+        }
+        return true;
+    }
+    if ((bits == 1 || twelve_bit(bits)) && window_ok) {
+        // Every channel value maps through the same fraction table.
+        uint8_t table[4096];
+        const int values = bits == 1 ? 2 : 4096;
+        for (int v = 0; v < values; ++v) table[v] = fraction_byte(kq, v);
+        for (int p = 0; p < nplanes; ++p) {
+            uint8_t* o = out[p];
+            const int c = channel[p];
+            if (bits == 1) {
+                for (int i = 0; i < count; ++i) {
+                    const int64_t x = int64_t(x_from) + i;
+                    o[i] = table[(line[x >> 3] >> (x & 7)) & 1];
+                }
+            } else if (bits == 12) {
+                for (int i = 0; i < count; ++i) o[i] = table[get12(line, (int64_t(x_from) + i) * 12)];
+            } else if (bits == 36) {
+                if (c > 2) return unpack_row_plain(kq, line, x_from, count, channel, nplanes, out);
+                for (int i = 0; i < count; ++i)
+                    o[i] = table[get12(line, (int64_t(x_from) + i) * 36 + 12 * c)];
+            } else {
+                const int64_t stride = bits == 48 ? 48 : 80;
+                for (int i = 0; i < count; ++i)
+                    o[i] = table[get12(line, (int64_t(x_from) + i) * stride + 12 * c)];
+            }
+        }
+        return true;
+    }
+    if (file_order && bits == 32) {
+        // The plain route needs memory order.
+        std::vector<unsigned char> copy(line, line + kq->line_bytes);
+        for (size_t g = 0; g + 4 <= copy.size(); g += 4) {
+            std::swap(copy[g], copy[g + 3]);
+            std::swap(copy[g + 1], copy[g + 2]);
+        }
+        return unpack_row_plain(kq, copy.data(), x_from, count, channel, nplanes, out);
+    }
+    return unpack_row_plain(kq, line, x_from, count, channel, nplanes, out);
+}
+
+void read_source(ConvertSettings& s, SourcePlanes& src) {
+    KQ_DATA* kq = kq_ropen(s.in_name.c_str());
+    if (!kq) {
+        std::fprintf(stderr, "ERROR : Can't open %s (%s)\n", s.in_name.c_str(),
+                     kq_errlist[kq_errno]);
+        error_exit();
+    }
+    if (!kq_has_color(kq)) {
+        std::fputs("ERROR : There is no color/alpha/mask data component\n", stderr);
+        error_exit();
+    }
+    kq_get_origin(kq, &src.org_x, &src.org_y);
+    kq_get_size(kq, &src.size_x, &src.size_y);
+    src.bitlen = kq->bitlen;
+    src.data_type = kq->data_type;
+    if (kq->field != 'B') {
+        std::fputs("ERROR : Can't convert even or odd field data\n", stderr);
+        error_exit();
+    }
+    unsigned char* line = kq_alloc_scanline(kq);
+    if (!line) {
+        std::fputc('\a', stderr);
+        fail_kq("ERROR : Can't setup packed data (%s)\n");
+    }
+    const int64_t left = src.org_x, right = int64_t(src.org_x) + src.size_x - 1;
+    const int64_t bottom = src.org_y, top = int64_t(src.org_y) + src.size_y - 1;
+    if (!s.window_given) {
+        s.x1 = left;
+        s.y1 = bottom;
+        s.x2 = right;
+        s.y2 = top;
+    } else {
+        clamp_corner(s.x1, left, right, 'X');
+        clamp_corner(s.y1, bottom, top, 'Y');
+        clamp_corner(s.x2, left, right, 'X');
+        clamp_corner(s.y2, bottom, top, 'Y');
+    }
+    const int key = choose_planes(src.bitlen, s.plane_key);
+    int channel[4];
+    src.count = key_channels(key, channel);
+    if (!s.silent) {
+        std::fputs("read source image ... ", stderr);
+        std::fflush(stderr);
+    }
+    src.x1 = static_cast<int>(s.x1);
+    src.y1 = static_cast<int>(s.y1);
+    src.width = static_cast<int>(s.x2 - s.x1 + 1);
+    src.height = static_cast<int>(s.y2 - s.y1 + 1);
+    const size_t area = static_cast<size_t>(src.width) * static_cast<size_t>(src.height);
+    for (int p = 0; p < src.count; ++p) {
+        src.plane[p] = static_cast<uint8_t*>(std::malloc(area));
+        if (!src.plane[p]) {
+            std::fputc('\a', stderr);
+            std::fputs("ERROR : Can't setup source image inside buffer\n", stderr);
+            error_exit();
+        }
+    }
+    const int64_t skip = top - s.y2;
+    if (skip > 0 && !kq_seek_scanline(kq, static_cast<int>(skip), 0))
+        fail_kq("ERROR : Can't seek scanline (%s)\n");
+
+    // Rows come in batches of up to about a megabyte; one scanline when that much
+    // room cannot be had.
+    const int64_t line_bytes = std::max<int64_t>(kq->line_bytes, 1);
+    int batch = static_cast<int>(std::clamp<int64_t>((1 << 20) / line_bytes, 1, src.height));
+    unsigned char* rows = batch > 1 ? kq_alloc_scanlines(kq, batch) : nullptr;
+    if (!rows) {
+        rows = line;
+        batch = 1;
+    }
+    const int x_from = src.x1 - src.org_x;
+    for (int done = 0; done < src.height;) {
+        const int n = std::min(batch, src.height - done);
+        if (!kq_read_scanlines(kq, rows, n, 1)) fail_kq("ERROR : Can't read packed data (%s)\n");
+        for (int r = 0; r < n; ++r) {
+            const int64_t row = src.height - 1 - (done + r);  // y - y1, top row first
+            uint8_t* out[4] = {};
+            for (int p = 0; p < src.count; ++p) out[p] = src.plane[p] + row * src.width;
+            if (!unpack_row(kq, rows + int64_t(r) * kq->line_bytes, x_from, src.width, channel,
+                            src.count, out, true))
+                fail_kq("ERROR : Can't get pixel data (%s)\n");
+        }
+        done += n;
+    }
+    if (rows != line) std::free(rows);
+    std::free(line);
+    kq_free(kq);  // closes the file
+    if (!s.silent) std::fputs("finish\n", stderr);
+}
