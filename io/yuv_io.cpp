@@ -17,6 +17,7 @@
 #include "interp/command.h"
 #include "interp/commands.h"
 #include "io/safe_output.h"
+#include "ops/cpu.h"
 
 namespace {
 
@@ -291,31 +292,16 @@ void rgb_to_yuv_base(const uint8_t* r, const uint8_t* g, const uint8_t* b, int64
         rgb_to_yuv_block(r + 2 * i, g + 2 * i, b + 2 * i, n, dst + 4 * i, c);
     }
 }
-bool have_avx2() {
-    static const bool yes = [] {
-        __builtin_cpu_init();
-        return __builtin_cpu_supports("avx2") != 0;
-    }();
-    return yes;
-}
 #endif
-bool g_allow_wide = true;  // yuv_allow_wide_vectors
-
-bool use_wide() {
-#ifdef KQ_YUV_WIDE
-    return g_allow_wide && have_avx2();
-#else
-    return false;
-#endif
-}
+WideVectors g_wide;  // yuv_allow_wide_vectors
 
 }  // namespace
 
-void yuv_allow_wide_vectors(bool allow) { g_allow_wide = allow; }
+void yuv_allow_wide_vectors(bool allow) { g_wide.allowed = allow; }
 
 void yuv_to_rgb_row(const uint8_t* src, int64_t width, uint8_t* r, uint8_t* g, uint8_t* b) {
 #ifdef KQ_YUV_WIDE
-    if (use_wide()) return yuv_to_rgb_avx2(src, width / 2, r, g, b);
+    if (g_wide.avx2()) return yuv_to_rgb_avx2(src, width / 2, r, g, b);
 #endif
     yuv_to_rgb_base(src, width / 2, r, g, b);
 }
@@ -323,7 +309,7 @@ void yuv_to_rgb_row(const uint8_t* src, int64_t width, uint8_t* r, uint8_t* g, u
 void rgb_to_yuv_row(const uint8_t* r, const uint8_t* g, const uint8_t* b, int64_t width,
                     uint8_t* dst) {
 #ifdef KQ_YUV_WIDE
-    if (use_wide()) return rgb_to_yuv_avx2(r, g, b, width / 2, dst);
+    if (g_wide.avx2()) return rgb_to_yuv_avx2(r, g, b, width / 2, dst);
 #endif
     rgb_to_yuv_base(r, g, b, width / 2, dst);
 }
