@@ -16,6 +16,7 @@
 #include "buffer/image_buffer.h"
 #include "interp/command.h"
 #include "interp/commands.h"
+#include "io/picture_io.h"
 #include "io/safe_output.h"
 #include "ops/cpu.h"
 
@@ -475,37 +476,6 @@ int cmd_writeyuv(int argc, char** argv) {
 }
 
 // --- writedump -------------------------------------------------------------------------------
-
-namespace {
-
-// Interleaves the n planes `rows` of one row into dst.
-void interleave_row(const uint8_t* const* rows, int n, int64_t w, uint8_t* __restrict dst) {
-    if (n == 1) {
-        std::memcpy(dst, rows[0], size_t(w));
-    } else if (n == 3) {
-        const uint8_t* __restrict r = rows[0];
-        const uint8_t* __restrict g = rows[1];
-        const uint8_t* __restrict b = rows[2];
-        for (int64_t i = 0; i < w; ++i) {
-            dst[3 * i] = r[i];
-            dst[3 * i + 1] = g[i];
-            dst[3 * i + 2] = b[i];
-        }
-    } else {
-        const uint8_t* __restrict r = rows[0];
-        const uint8_t* __restrict g = rows[1];
-        const uint8_t* __restrict b = rows[2];
-        const uint8_t* __restrict a = rows[3];
-        for (int64_t i = 0; i < w; ++i) {
-            dst[4 * i] = r[i];
-            dst[4 * i + 1] = g[i];
-            dst[4 * i + 2] = b[i];
-            dst[4 * i + 3] = a[i];
-        }
-    }
-}
-
-}  // namespace
 
 int write_dump(const char* buff_name, const char* file_name, int mask) {
     const ImageBuffer* b = find_buffer(buff_name);
