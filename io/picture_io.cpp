@@ -14,6 +14,32 @@
 #include "interp/interp.h"
 #include "libkq/kq.h"
 
+void interleave_row(const uint8_t* const* rows, int n, int64_t w, uint8_t* __restrict dst) {
+    if (n == 1) {
+        std::memcpy(dst, rows[0], size_t(w));
+    } else if (n == 3) {
+        const uint8_t* __restrict r = rows[0];
+        const uint8_t* __restrict g = rows[1];
+        const uint8_t* __restrict b = rows[2];
+        for (int64_t i = 0; i < w; ++i) {
+            dst[3 * i] = r[i];
+            dst[3 * i + 1] = g[i];
+            dst[3 * i + 2] = b[i];
+        }
+    } else {
+        const uint8_t* __restrict r = rows[0];
+        const uint8_t* __restrict g = rows[1];
+        const uint8_t* __restrict b = rows[2];
+        const uint8_t* __restrict a = rows[3];
+        for (int64_t i = 0; i < w; ++i) {
+            dst[4 * i] = r[i];
+            dst[4 * i + 1] = g[i];
+            dst[4 * i + 2] = b[i];
+            dst[4 * i + 3] = a[i];
+        }
+    }
+}
+
 namespace {
 
 constexpr size_t kMaxPicName = 512;
@@ -57,30 +83,13 @@ void unpack_row(int components, const uint8_t* __restrict src, uint8_t* const* r
     }
 }
 
-void pack_row(int components, uint8_t* __restrict dst, const uint8_t* const* rows, int64_t w) {
-    if (components == 1) {
-        std::memcpy(dst, rows[0], size_t(w));
-    } else if (components == 3) {
-        const uint8_t* __restrict r = rows[0];
-        const uint8_t* __restrict g = rows[1];
-        const uint8_t* __restrict b = rows[2];
-        for (int64_t i = 0; i < w; ++i) {
-            dst[3 * i] = b[i];
-            dst[3 * i + 1] = g[i];
-            dst[3 * i + 2] = r[i];
-        }
-    } else {
-        const uint8_t* __restrict r = rows[0];
-        const uint8_t* __restrict g = rows[1];
-        const uint8_t* __restrict b = rows[2];
-        const uint8_t* __restrict a = rows[3];
-        for (int64_t i = 0; i < w; ++i) {
-            dst[4 * i] = r[i];
-            dst[4 * i + 1] = g[i];
-            dst[4 * i + 2] = b[i];
-            dst[4 * i + 3] = a[i];
-        }
+// 24 bits hold planes 2, 1, 0; 8 and 32 bits hold them in order.
+void pack_row(int components, uint8_t* dst, const uint8_t* const* rows, int64_t w) {
+    if (components == 3) {
+        const uint8_t* const bgr[3] = {rows[2], rows[1], rows[0]};
+        return interleave_row(bgr, 3, w, dst);
     }
+    interleave_row(rows, components, w, dst);
 }
 
 void row_pointers(const ImageBuffer& b, int64_t index, uint8_t** rows) {

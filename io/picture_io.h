@@ -1,6 +1,12 @@
 // read and write: moving ImageBuffers to and from picture files.
 #pragma once
 
+#include <cstdint>
+
+// Interleaves one row of n planes (1, 3 or 4), rows[k] its k-th, into dst: w
+// groups of n bytes, plane order kept.
+void interleave_row(const uint8_t* const* rows, int n, int64_t w, uint8_t* __restrict dst);
+
 // Loads picture file `pic_name` into buffer `buff_name`, making or reshaping the
 // buffer to the picture's origin, size and plane count (8, 24 or 32 bits give 1,
 // 3 or 4 planes) and recording the file name as its kqName. Field pictures fill

@@ -16,7 +16,9 @@
 #include "buffer/image_buffer.h"
 #include "interp/command.h"
 #include "interp/commands.h"
+#include "io/picture_io.h"
 #include "io/safe_output.h"
+#include "ops/cpu.h"
 
 namespace {
 
@@ -291,31 +293,16 @@ void rgb_to_yuv_base(const uint8_t* r, const uint8_t* g, const uint8_t* b, int64
         rgb_to_yuv_block(r + 2 * i, g + 2 * i, b + 2 * i, n, dst + 4 * i, c);
     }
 }
-bool have_avx2() {
-    static const bool yes = [] {
-        __builtin_cpu_init();
-        return __builtin_cpu_supports("avx2") != 0;
-    }();
-    return yes;
-}
 #endif
-bool g_allow_wide = true;  // yuv_allow_wide_vectors
-
-bool use_wide() {
-#ifdef KQ_YUV_WIDE
-    return g_allow_wide && have_avx2();
-#else
-    return false;
-#endif
-}
+WideVectors g_wide;  // yuv_allow_wide_vectors
 
 }  // namespace
 
-void yuv_allow_wide_vectors(bool allow) { g_allow_wide = allow; }
+void yuv_allow_wide_vectors(bool allow) { g_wide.allowed = allow; }
 
 void yuv_to_rgb_row(const uint8_t* src, int64_t width, uint8_t* r, uint8_t* g, uint8_t* b) {
 #ifdef KQ_YUV_WIDE
-    if (use_wide()) return yuv_to_rgb_avx2(src, width / 2, r, g, b);
+    if (g_wide.avx2()) return yuv_to_rgb_avx2(src, width / 2, r, g, b);
 #endif
     yuv_to_rgb_base(src, width / 2, r, g, b);
 }
@@ -323,7 +310,7 @@ void yuv_to_rgb_row(const uint8_t* src, int64_t width, uint8_t* r, uint8_t* g, u
 void rgb_to_yuv_row(const uint8_t* r, const uint8_t* g, const uint8_t* b, int64_t width,
                     uint8_t* dst) {
 #ifdef KQ_YUV_WIDE
-    if (use_wide()) return rgb_to_yuv_avx2(r, g, b, width / 2, dst);
+    if (g_wide.avx2()) return rgb_to_yuv_avx2(r, g, b, width / 2, dst);
 #endif
     rgb_to_yuv_base(r, g, b, width / 2, dst);
 }
@@ -489,37 +476,6 @@ int cmd_writeyuv(int argc, char** argv) {
 }
 
 // --- writedump -------------------------------------------------------------------------------
-
-namespace {
-
-// Interleaves the n planes `rows` of one row into dst.
-void interleave_row(const uint8_t* const* rows, int n, int64_t w, uint8_t* __restrict dst) {
-    if (n == 1) {
-        std::memcpy(dst, rows[0], size_t(w));
-    } else if (n == 3) {
-        const uint8_t* __restrict r = rows[0];
-        const uint8_t* __restrict g = rows[1];
-        const uint8_t* __restrict b = rows[2];
-        for (int64_t i = 0; i < w; ++i) {
-            dst[3 * i] = r[i];
-            dst[3 * i + 1] = g[i];
-            dst[3 * i + 2] = b[i];
-        }
-    } else {
-        const uint8_t* __restrict r = rows[0];
-        const uint8_t* __restrict g = rows[1];
-        const uint8_t* __restrict b = rows[2];
-        const uint8_t* __restrict a = rows[3];
-        for (int64_t i = 0; i < w; ++i) {
-            dst[4 * i] = r[i];
-            dst[4 * i + 1] = g[i];
-            dst[4 * i + 2] = b[i];
-            dst[4 * i + 3] = a[i];
-        }
-    }
-}
-
-}  // namespace
 
 int write_dump(const char* buff_name, const char* file_name, int mask) {
     const ImageBuffer* b = find_buffer(buff_name);

@@ -28,6 +28,7 @@
 #include "interp/command.h"
 #include "interp/commands.h"
 #include "ops/blur_math.h"
+#include "ops/cpu.h"
 
 namespace {
 
@@ -439,20 +440,15 @@ __attribute__((target("avx2"), flatten)) void box_means_avx2(const uint8_t* src,
                                                             BlurRows<K>& rows, Sink& sink) {
     box_means<K, Sink, true>(src, w, h, s, t, rows, sink);
 }
-
-bool has_avx2() {
-    static const bool yes = __builtin_cpu_supports("avx2");
-    return yes;
-}
 #endif
 
-bool wide_vectors_allowed = true;
+WideVectors wide_vectors;  // blur_allow_wide_vectors
 
 template <class K, class Sink>
 void plane_means(const uint8_t* src, int64_t w, int64_t h, int64_t s, int64_t t,
                  BlurRows<K>& rows, Sink& sink) {
 #if KQ_BLUR_AVX2
-    if (wide_vectors_allowed && has_avx2()) return box_means_avx2(src, w, h, s, t, rows, sink);
+    if (wide_vectors.avx2()) return box_means_avx2(src, w, h, s, t, rows, sink);
 #endif
     box_means(src, w, h, s, t, rows, sink);
 }
@@ -522,7 +518,7 @@ int with_sum_types(const ImageBuffer& b, int64_t s, int64_t t, F run) {
 
 }  // namespace
 
-void blur_allow_wide_vectors(bool allow) { wide_vectors_allowed = allow; }
+void blur_allow_wide_vectors(bool allow) { wide_vectors.allowed = allow; }
 
 int box_blur(const char* in, const char* out, int s, int t, int mask) {
     ImageBuffer *src = nullptr, *dst = nullptr;

@@ -22,6 +22,7 @@
 #include "interp/command.h"
 #include "interp/commands.h"
 #include "ops/composite.h"
+#include "ops/cpu.h"
 #include "ops/tables.h"
 
 // The sample loops depend only on the element at the same index, also when the
@@ -163,19 +164,11 @@ __attribute__((target("avx2"))) void straight_run_avx2(const uint8_t* const s[3]
     }
     straight_run_plain(s, a, d, i, n);
 }
-
-bool have_avx2() {
-    static const bool yes = [] {
-        __builtin_cpu_init();
-        return __builtin_cpu_supports("avx2") != 0;
-    }();
-    return yes;
-}
 #endif
 
 void straight_run(const uint8_t* const s[3], const uint8_t* a, uint8_t* const d[3], int64_t n) {
 #if KQ_HAVE_AVX2_PATH
-    if (have_avx2()) return straight_run_avx2(s, a, d, n);
+    if (cpu_has_avx2()) return straight_run_avx2(s, a, d, n);
 #endif
     straight_run_plain(s, a, d, 0, n);
 }

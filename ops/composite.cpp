@@ -10,6 +10,7 @@
 #include "buffer/image_buffer.h"
 #include "interp/command.h"
 #include "interp/commands.h"
+#include "ops/cpu.h"
 
 namespace {
 
@@ -133,20 +134,13 @@ template <class Block>
                                               const Block& block) {
     run_streams_body(n, planes, s, block);
 }
-bool have_avx2() {
-    static const bool yes = [] {
-        __builtin_cpu_init();
-        return __builtin_cpu_supports("avx2") != 0;
-    }();
-    return yes;
-}
 #endif
-bool g_allow_wide = true;  // composite_allow_wide_vectors
+WideVectors g_wide;  // composite_allow_wide_vectors
 
 template <class Block>
 void run_streams(int64_t n, int planes, const Streams& s, const Block& block) {
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-    if (g_allow_wide && have_avx2()) return run_streams_avx2(n, planes, s, block);
+    if (g_wide.avx2()) return run_streams_avx2(n, planes, s, block);
 #endif
     run_streams_base(n, planes, s, block);
 }
@@ -224,7 +218,7 @@ void porter_duff(const ImageBuffer& a, const ImageBuffer& b, ImageBuffer& out, u
 
 }  // namespace
 
-void composite_allow_wide_vectors(bool allow) { g_allow_wide = allow; }
+void composite_allow_wide_vectors(bool allow) { g_wide.allowed = allow; }
 
 const char* composite_name(CompositeOp op) {
     switch (op) {

@@ -20,6 +20,7 @@
 #include "buffer/rearrange.h"
 #include "interp/command.h"
 #include "interp/commands.h"
+#include "ops/cpu.h"
 
 namespace {
 
@@ -50,13 +51,6 @@ struct Leap {
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #define KQ_RAND_WIDE 1
-bool have_avx2() {
-    static const bool yes = [] {
-        __builtin_cpu_init();
-        return __builtin_cpu_supports("avx2") != 0;
-    }();
-    return yes;
-}
 // Sixteen lanes (two registers) stepped sixteen at a time; returns how many values
 // it wrote (a multiple of 16) and leaves `state` after the last of them.
 [[gnu::target("avx2")]] int64_t fill_avx2(uint32_t& state, uint16_t* out, int64_t n) {
@@ -91,7 +85,7 @@ bool have_avx2() {
 void ExampleRand::fill(uint16_t* out, int64_t n) {
     int64_t i = 0;
 #ifdef KQ_RAND_WIDE
-    if (have_avx2()) i = fill_avx2(state, out, n);
+    if (cpu_has_avx2()) i = fill_avx2(state, out, n);
 #endif
     for (uint16_t *p = out + i, *end = out + std::max<int64_t>(n, i); p != end; ++p)
         *p = static_cast<uint16_t>(next());

@@ -22,6 +22,7 @@
 #include "interp/command.h"
 #include "interp/commands.h"
 #include "interp/interp.h"
+#include "ops/cpu.h"
 
 namespace {
 
@@ -216,7 +217,7 @@ constexpr std::array<Filter3Loops, kFilter3Kernels> base_loops(std::index_sequen
 }
 constexpr auto kBaseLoops = base_loops(std::make_index_sequence<kFilter3Kernels>{});
 
-bool wide_vectors_allowed = true;
+WideVectors wide_vectors;  // filter_allow_wide_vectors
 
 #if defined(__GNUC__) && defined(__x86_64__)
 template <int K>
@@ -257,16 +258,11 @@ constexpr std::array<Filter3Loops, kFilter3Kernels> avx2_loops(std::index_sequen
 }
 constexpr auto kAvx2Loops = avx2_loops(std::make_index_sequence<kFilter3Kernels>{});
 
-bool use_avx2() {
-    static const bool yes = __builtin_cpu_supports("avx2");
-    return wide_vectors_allowed && yes;
-}
-
 Filter3Loops filter3_loops(int kernel) {
-    return use_avx2() ? kAvx2Loops[kernel] : kBaseLoops[kernel];
+    return wide_vectors.avx2() ? kAvx2Loops[kernel] : kBaseLoops[kernel];
 }
 FlickerLoops flicker_loops() {
-    return use_avx2() ? FlickerLoops{flicker_load_avx2, flicker_load_row_avx2, flicker_row_avx2}
+    return wide_vectors.avx2() ? FlickerLoops{flicker_load_avx2, flicker_load_row_avx2, flicker_row_avx2}
                       : FlickerLoops{flicker_load_base, flicker_load_row_base, flicker_row_base};
 }
 #else
@@ -421,7 +417,7 @@ const int8_t* filter3_coefficients(int kernel) { return kKernels[kernel].k; }
 
 int filter3_divisor(int kernel) { return divisor_of(kernel); }
 
-void filter_allow_wide_vectors(bool allow) { wide_vectors_allowed = allow; }
+void filter_allow_wide_vectors(bool allow) { wide_vectors.allowed = allow; }
 
 int filter3_buffer(const char* name, int mask, int kernel) {
     ImageBuffer* b = find_buffer(name);

@@ -28,6 +28,7 @@
 #include "interp/commands.h"
 #include "ops/blur.h"
 #include "ops/blur_math.h"
+#include "ops/cpu.h"
 
 int64_t gauss_half_width(double r) {
     if (!(r >= 1.0) || r >= 2147483648.0) return -1;
@@ -276,11 +277,8 @@ KQ_AVX512 int64_t column_means_avx512(const uint8_t* const* rows, const PassTabl
 
 // The widest vector loops the processor has: 2 AVX-512 (with VNNI), 1 AVX2, 0 none.
 int cpu_vector_level() {
-    static const int level = __builtin_cpu_supports("avx512bw") &&
-                                     __builtin_cpu_supports("avx512vnni")
-                                 ? 2
-                                 : __builtin_cpu_supports("avx2") ? 1 : 0;
-    return level;
+    const CpuFeatures& f = cpu_features();
+    return f.avx512_vnni ? 2 : f.avx2 ? 1 : 0;
 }
 #endif
 

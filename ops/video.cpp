@@ -19,6 +19,7 @@
 #include "buffer/image_buffer.h"
 #include "interp/command.h"
 #include "interp/commands.h"
+#include "ops/cpu.h"
 
 namespace {
 
@@ -29,18 +30,7 @@ constexpr int kHdOutHeight = 360;
 constexpr const char* kD1Tmp = "sys:D1NtscTmp";
 constexpr const char* kHdTmp = "sys:HDtoNTSCTmp";
 
-bool wide_vectors_allowed = true;
-
-#if KQ_VIDEO_SIMD
-bool use_avx2() {
-    static const bool yes = __builtin_cpu_supports("avx2");
-    return yes && wide_vectors_allowed;
-}
-bool use_ssse3() {
-    static const bool yes = __builtin_cpu_supports("ssse3");
-    return yes && wide_vectors_allowed;
-}
-#endif
+WideVectors wide_vectors;  // video_allow_wide_vectors
 
 // The reciprocal of d for sums below 256 d: floor(x / d) = (x M) >> (16 + s) with
 // s = floor(log2(d - 1)) and M = ceil(2^(16+s) / d), which stays below 2^16.
@@ -57,7 +47,7 @@ Reciprocal reciprocal(int d) {
 
 }  // namespace
 
-void video_allow_wide_vectors(bool allow) { wide_vectors_allowed = allow; }
+void video_allow_wide_vectors(bool allow) { wide_vectors.allowed = allow; }
 
 // ---- column kernels ---------------------------------------------------------------
 
@@ -245,28 +235,28 @@ namespace video_rows {
 
 void d1_columns(const uint8_t* src, uint8_t* dst) {
 #if KQ_VIDEO_SIMD
-    if (use_avx2()) return d1_columns_avx2(src, dst);
+    if (wide_vectors.avx2()) return d1_columns_avx2(src, dst);
 #endif
     d1_columns_plain(src, dst);
 }
 
 void ntsc_columns(const uint8_t* src, uint8_t* dst) {
 #if KQ_VIDEO_SIMD
-    if (use_ssse3()) return ntsc_columns_ssse3(src, dst);
+    if (wide_vectors.ssse3()) return ntsc_columns_ssse3(src, dst);
 #endif
     ntsc_columns_plain(src, dst);
 }
 
 void hd_columns(const uint8_t* src, uint8_t* dst) {
 #if KQ_VIDEO_SIMD
-    if (use_avx2()) return hd_columns_avx2(src, dst);
+    if (wide_vectors.avx2()) return hd_columns_avx2(src, dst);
 #endif
     hd_columns_plain(src, dst);
 }
 
 void mix_rows(const RowMix& m, uint8_t* dst, int64_t n) {
 #if KQ_VIDEO_SIMD
-    if (use_avx2()) return mix_rows_avx2(m, dst, n);
+    if (wide_vectors.avx2()) return mix_rows_avx2(m, dst, n);
 #endif
     mix_rows_plain(m, dst, n);
 }

@@ -30,6 +30,7 @@
 #include "buffer/rearrange.h"
 #include "interp/command.h"
 #include "interp/commands.h"
+#include "ops/cpu.h"
 
 namespace {
 
@@ -438,26 +439,13 @@ __attribute__((target("avx2"))) void gather_pairs_avx2(const float* e, const int
         b[k] = e[rel[k] + 1];
     }
 }
-
-bool has_avx2() {
-    static const bool yes = __builtin_cpu_supports("avx2");
-    return yes;
-}
 #endif
 
-bool wide_vectors_allowed = true;
-
-bool use_avx2() {
-#if KQ_ZOOM_AVX2
-    return wide_vectors_allowed && has_avx2();
-#else
-    return false;
-#endif
-}
+WideVectors wide_vectors;  // zoom_allow_wide_vectors
 
 void row_weights(const float* ax, float ay, RowWeights& w, int64_t n) {
 #if KQ_ZOOM_AVX2
-    if (use_avx2())
+    if (wide_vectors.avx2())
         return row_weights_avx2(ax, ay, w.w00.data(), w.w10.data(), w.w01.data(), w.w11.data(), n);
 #endif
     row_weights_body(ax, ay, w.w00.data(), w.w10.data(), w.w01.data(), w.w11.data(), n);
@@ -466,7 +454,7 @@ void row_weights(const float* ax, float ay, RowWeights& w, int64_t n) {
 void weighted_row(const RowWeights& w, const float* a0, const float* b0, const float* a1,
                   const float* b1, uint8_t* out, int64_t n) {
 #if KQ_ZOOM_AVX2
-    if (use_avx2())
+    if (wide_vectors.avx2())
         return weighted_row_avx2(w.w00.data(), w.w10.data(), w.w01.data(), w.w11.data(), a0, b0,
                                  a1, b1, out, n);
 #endif
@@ -529,7 +517,7 @@ private:
         float* __restrict a = s.a.data();
         float* __restrict b = s.b.data();
 #if KQ_ZOOM_AVX2
-        if (use_avx2() && !rel32_.empty()) {
+        if (wide_vectors.avx2() && !rel32_.empty()) {
             gather_pairs_avx2(ext_.data(), rel32_.data(), a, b, n_);
             s.valid = true;
             s.y = y;
@@ -682,7 +670,7 @@ int bilinear_zoom(const char* in, const char* out, int /*mask*/) {
     return 1;
 }
 
-void zoom_allow_wide_vectors(bool allow) { wide_vectors_allowed = allow; }
+void zoom_allow_wide_vectors(bool allow) { wide_vectors.allowed = allow; }
 
 // ---- commands ---------------------------------------------------------------------
 

@@ -23,17 +23,6 @@ protected:
     void TearDown() override { clear_registry(); }
 };
 
-ImageBuffer* random_buffer(const char* name, int x, int y, int w, int h, int comps,
-                           std::mt19937& rng) {
-    ImageBuffer* b = make_buffer(name, x, y, w, h, comps);
-    for (int p = 0; p < comps; ++p)
-        for (int64_t i = 0; i < b->plane_size(); ++i) b->plane[p][i] = uint8_t(rng());
-    return b;
-}
-
-std::vector<uint8_t> plane_copy(const ImageBuffer& b, int p) {
-    return std::vector<uint8_t>(b.plane[p], b.plane[p] + b.plane_size());
-}
 
 // The floor of the mean over the box of half-sizes s, t around every pixel, cut
 // to the plane (rows top first), by direct summation.
@@ -133,10 +122,10 @@ TEST_F(Blur, MatchesPlainMeanOnRandomBuffers) {
         int w = 2 * s + 2 + int(rng() % 40), h = (t ? 2 * t + 2 : 1) + int(rng() % 40);
         int mask = int(rng() % 16);
         if (mask == 0) mask = 15;
-        ImageBuffer* in = random_buffer("in", int(rng() % 21) - 10, -3, w, h, 4, rng);
+        ImageBuffer* in = make_random_buffer("in", int(rng() % 21) - 10, -3, w, h, 4, rng);
         if (trial % 7 == 0)  // saturated planes reach the largest sums
             for (int p = 0; p < 4; ++p) std::memset(in->plane[p], 255, size_t(w) * h);
-        ImageBuffer* out = random_buffer("out", in->x, in->y, w, h, 4, rng);
+        ImageBuffer* out = make_random_buffer("out", in->x, in->y, w, h, 4, rng);
         ASSERT_EQ(box_blur("in", "out", s, t, mask), 1);
         for (int p = 0; p < 4; ++p) {
             auto expected = (mask & (1 << p)) ? plain_box_mean(in->plane[p], w, h, s, t)
@@ -162,7 +151,7 @@ TEST_F(Blur, LargeBoxesUseWiderSumsExactly) {
     for (int run = 0; run < 7; ++run) {
         const Case& c = cases[run % 4];  // the largest once, with baseline loops
         blur_allow_wide_vectors(run < 3);
-        ImageBuffer* in = random_buffer("in", 0, 0, c.w, c.h, 1, rng);
+        ImageBuffer* in = make_random_buffer("in", 0, 0, c.w, c.h, 1, rng);
         if (c.w > 2000)  // saturated corners make the largest sums
             for (int r = 0; r < c.h; ++r)
                 for (int x = 0; x < c.w; ++x)
@@ -228,8 +217,8 @@ TEST_F(Blur, HandComputedCasesAndSizeLimits) {
 // red is copied, green is refused, and blue and alpha keep their old values.
 TEST_F(Blur, ARefusedPlaneLeavesEarlierPlanesWritten) {
     std::mt19937 rng(8);
-    ImageBuffer* in = random_buffer("in", 0, 0, 5, 10, 4, rng);
-    ImageBuffer* out = random_buffer("out", 0, 0, 5, 10, 4, rng);
+    ImageBuffer* in = make_random_buffer("in", 0, 0, 5, 10, 4, rng);
+    ImageBuffer* out = make_random_buffer("out", 0, 0, 5, 10, 4, rng);
     auto blue = plane_copy(*out, 2), alpha = plane_copy(*out, 3), green = plane_copy(*out, 1);
     testing::internal::CaptureStderr();
     EXPECT_EQ(box_blur("in", "out", 2, 0, 2), 0);
@@ -251,8 +240,8 @@ TEST_F(Blur, ARefusedPlaneLeavesEarlierPlanesWritten) {
 
 TEST_F(Blur, PlaneMasksCopyTheOtherPlanes) {
     std::mt19937 rng(5);
-    ImageBuffer* in = random_buffer("in", 0, 0, 12, 9, 4, rng);
-    ImageBuffer* out = random_buffer("out", 0, 0, 12, 9, 4, rng);
+    ImageBuffer* in = make_random_buffer("in", 0, 0, 12, 9, 4, rng);
+    ImageBuffer* out = make_random_buffer("out", 0, 0, 12, 9, 4, rng);
     ASSERT_EQ(run_line("blur -r -g -z 1 2 in out"), 1);  // -g replaces -r
     EXPECT_EQ(plane_copy(*out, 0), plane_copy(*in, 0));
     EXPECT_EQ(plane_copy(*out, 1), plain_box_mean(in->plane[1], 12, 9, 1, 2));
@@ -290,7 +279,7 @@ TEST_F(Blur, RefusesMismatchedBuffers) {
 
 TEST_F(Blur, ABlurIntoItsOwnInputReadsTheUnblurredPixels) {
     std::mt19937 rng(3);
-    ImageBuffer* a = random_buffer("a", 0, 0, 16, 12, 4, rng);
+    ImageBuffer* a = make_random_buffer("a", 0, 0, 16, 12, 4, rng);
     auto before = plane_copy(*a, 1);
     ASSERT_EQ(box_blur("a", "a", 2, 1, 2), 1);
     EXPECT_EQ(plane_copy(*a, 1), plain_box_mean(before.data(), 16, 12, 2, 1));
@@ -299,7 +288,7 @@ TEST_F(Blur, ABlurIntoItsOwnInputReadsTheUnblurredPixels) {
 TEST_F(Blur, SilhouetteBlendFollowsTheBlurredAlpha) {
     std::mt19937 rng(11);
     for (int alpha : {0, 1, 2, 64, 127, 128, 129, 192, 254, 255}) {
-        ImageBuffer* in = random_buffer("in", 2, 3, 15, 11, 4, rng);
+        ImageBuffer* in = make_random_buffer("in", 2, 3, 15, 11, 4, rng);
         std::memset(in->plane[3], alpha, 15 * 11);  // a flat alpha blurs to itself
         make_buffer("out", 2, 3, 15, 11, 4);
         ASSERT_EQ(silhouette_blur("in", "out", 2, 1, 15), 1);
@@ -319,8 +308,8 @@ TEST_F(Blur, SilhouetteBlendFollowsTheBlurredAlpha) {
     }
 
     // A varying alpha: the blend uses the blurred alpha, the output keeps the input's.
-    ImageBuffer* in = random_buffer("in", 0, 0, 20, 14, 4, rng);
-    ImageBuffer* out = random_buffer("out", 0, 0, 20, 14, 4, rng);
+    ImageBuffer* in = make_random_buffer("in", 0, 0, 20, 14, 4, rng);
+    ImageBuffer* out = make_random_buffer("out", 0, 0, 20, 14, 4, rng);
     auto green = plane_copy(*out, 1);
     ASSERT_EQ(silhouette_blur("in", "out", 3, 2, 5), 1);  // red and blue
     auto alpha = plain_box_mean(in->plane[3], 20, 14, 3, 2);
@@ -347,7 +336,7 @@ bool registered(const char* name) { return find_buffer(name) != nullptr; }
 
 TEST_F(Blur, RepetitionsAlternateThroughATemporary) {
     std::mt19937 rng(21);
-    ImageBuffer* in = random_buffer("in", 0, 0, 14, 10, 4, rng);
+    ImageBuffer* in = make_random_buffer("in", 0, 0, 14, 10, 4, rng);
     auto original = plane_copy(*in, 0);
     auto once = plain_box_mean(original.data(), 14, 10, 1, 1);
     auto twice = plain_box_mean(once.data(), 14, 10, 1, 1);
@@ -389,7 +378,7 @@ TEST_F(Blur, RepetitionsAlternateThroughATemporary) {
     EXPECT_EQ(out->plane[0][70], 9);  // the refused repetition wrote nothing
 
     // A user buffer of the temporary's name is used and then disposed.
-    random_buffer("sys:blurTmp", 5, 5, 2, 2, 1, rng);
+    make_random_buffer("sys:blurTmp", 5, 5, 2, 2, 1, rng);
     ASSERT_EQ(repeat_blur(BlurKind::box, "in", "out", 1, 1, 15, 2), 1);
     EXPECT_FALSE(registered("sys:blurTmp"));
     EXPECT_EQ(plane_copy(*find_buffer("out"), 0), twice);

@@ -25,19 +25,8 @@ protected:
     }
 };
 
-ImageBuffer* random_buffer(const char* name, int x, int y, int w, int h, int comps,
-                           std::mt19937& rng) {
-    ImageBuffer* b = make_buffer(name, x, y, w, h, comps);
-    for (int p = 0; p < comps; ++p)
-        for (int64_t i = 0; i < b->plane_size(); ++i) b->plane[p][i] = uint8_t(rng());
-    return b;
-}
-
 using Plane = std::vector<uint8_t>;
 
-Plane plane_of(const ImageBuffer& b, int p) {
-    return Plane(b.plane[p], b.plane[p] + b.plane_size());
-}
 
 // One pass written as the definition reads: sum of src(u) w[R + u - x] over the
 // u inside the plane, divided by the sum of the weights used.
@@ -109,20 +98,20 @@ TEST_F(Gauss, MatchesPlainTranscriptionOnRandomBuffers) {
         const int w = side(rx), h = side(ry);
         const int ox = int(rng() % 200) - 100, oy = int(rng() % 200) - 100;
         const int mask = int(rng() % 16);
-        ImageBuffer* in = random_buffer("in", ox, oy, w, h, comps, rng);
+        ImageBuffer* in = make_random_buffer("in", ox, oy, w, h, comps, rng);
         std::vector<Plane> before, want;
         for (int p = 0; p < comps; ++p) {
-            before.push_back(plane_of(*in, p));
+            before.push_back(plane_copy(*in, p));
             want.push_back(mask & (1 << p)
                                ? plain_pass(plain_pass(before[p], w, h, rx, false), w, h, ry, true)
                                : before[p]);
         }
         const bool same = trial % 5 == 0;
-        if (!same) random_buffer("out", ox, oy, w, h, comps + int(comps == 3), rng);
+        if (!same) make_random_buffer("out", ox, oy, w, h, comps + int(comps == 3), rng);
         const char* out = same ? "in" : "out";
         ASSERT_EQ(gauss_blur("in", out, rx, ry, mask), 1) << trial;
         for (int p = 0; p < comps; ++p)
-            ASSERT_EQ(plane_of(*find_buffer(out), p), want[p])
+            ASSERT_EQ(plane_copy(*find_buffer(out), p), want[p])
                 << "trial " << trial << " plane " << p << " r " << rx << " " << ry << " size "
                 << w << " " << h;
         ASSERT_EQ(find_buffer("sys:GaussOpTmp"), nullptr);
@@ -145,7 +134,7 @@ TEST_F(Gauss, EdgesUniformPlanesAndSizeLimits) {
     fill_planes(*flat, 15, v);
     ASSERT_EQ(gauss_blur("flat", "flat", 10.0, 7.5, 15), 1);
     for (int p = 0; p < 3; ++p)
-        EXPECT_EQ(plane_of(*flat, p), Plane(30 * 25, v[p])) << p;
+        EXPECT_EQ(plane_copy(*flat, p), Plane(30 * 25, v[p])) << p;
 
     // Width 20 takes R = 9 and refuses R = 10 (max 9); width 21 also refuses 10.
     make_buffer("w20", 0, 0, 20, 40, 1);
@@ -172,20 +161,20 @@ TEST_F(Gauss, EdgesUniformPlanesAndSizeLimits) {
 TEST_F(Gauss, PlanesTemporaryAndRefusals) {
     std::mt19937 rng(3);
     // Radius 0 copies every plane whatever the mask.
-    ImageBuffer* in = random_buffer("in", 0, 0, 30, 30, 4, rng);
-    random_buffer("out", 0, 0, 30, 30, 4, rng);
+    ImageBuffer* in = make_random_buffer("in", 0, 0, 30, 30, 4, rng);
+    make_random_buffer("out", 0, 0, 30, 30, 4, rng);
     ASSERT_EQ(gauss_blur("in", "out", 0.0, -0.0, 1), 1);
-    for (int p = 0; p < 4; ++p) EXPECT_EQ(plane_of(*find_buffer("out"), p), plane_of(*in, p));
+    for (int p = 0; p < 4; ++p) EXPECT_EQ(plane_copy(*find_buffer("out"), p), plane_copy(*in, p));
 
     // A failed vertical pass leaves the output alone and the temporary filled.
-    const Plane out_before = plane_of(*find_buffer("out"), 0);
+    const Plane out_before = plane_copy(*find_buffer("out"), 0);
     testing::internal::CaptureStderr();
     EXPECT_EQ(gauss_blur("in", "out", 2.0, 0.7, 15), 0);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "ERROR : Can't generate gauss table\n");
-    EXPECT_EQ(plane_of(*find_buffer("out"), 0), out_before);
+    EXPECT_EQ(plane_copy(*find_buffer("out"), 0), out_before);
     ImageBuffer* tmp = find_buffer("sys:GaussOpTmp");
     ASSERT_NE(tmp, nullptr);
-    EXPECT_EQ(plane_of(*tmp, 0), plain_pass(plane_of(*in, 0), 30, 30, 2.0, false));
+    EXPECT_EQ(plane_copy(*tmp, 0), plain_pass(plane_copy(*in, 0), 30, 30, 2.0, false));
     ASSERT_EQ(gauss_blur("in", "out", 2.0, 2.0, 15), 1);
     EXPECT_EQ(find_buffer("sys:GaussOpTmp"), nullptr);
 
@@ -205,18 +194,18 @@ TEST_F(Gauss, PlanesTemporaryAndRefusals) {
               "          in is min(0.0)-max(29.29)\n"
               "          small is min(0.0)-max(28.29)\n"
               "WARNING : Can't find buff (name=none)\n");
-    EXPECT_EQ(plane_of(*find_buffer("three"), 0), Plane(900, 0));
+    EXPECT_EQ(plane_copy(*find_buffer("three"), 0), Plane(900, 0));
     EXPECT_EQ(find_buffer("sys:GaussOpTmp"), nullptr);
 
     // A user buffer of the temporary's name is used and disposed; as the input it
     // is cleared first, so the output is all zeros.
-    random_buffer("sys:GaussOpTmp", 5, 5, 3, 3, 1, rng);
+    make_random_buffer("sys:GaussOpTmp", 5, 5, 3, 3, 1, rng);
     ASSERT_EQ(gauss_blur("in", "out", 1.0, 1.0, 15), 1);
     EXPECT_EQ(find_buffer("sys:GaussOpTmp"), nullptr);
-    random_buffer("sys:GaussOpTmp", 0, 0, 30, 30, 4, rng);
+    make_random_buffer("sys:GaussOpTmp", 0, 0, 30, 30, 4, rng);
     ASSERT_EQ(gauss_blur("sys:GaussOpTmp", "out", 3.0, 2.0, 15), 1);
     EXPECT_EQ(find_buffer("sys:GaussOpTmp"), nullptr);
-    for (int p = 0; p < 4; ++p) EXPECT_EQ(plane_of(*find_buffer("out"), p), Plane(900, 0));
+    for (int p = 0; p < 4; ++p) EXPECT_EQ(plane_copy(*find_buffer("out"), p), Plane(900, 0));
 }
 
 TEST(GaussCommand, MessagesAndOptions) {

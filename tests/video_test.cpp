@@ -26,17 +26,8 @@ protected:
     }
 };
 
-ImageBuffer* random_buffer(const char* name, int x, int y, int w, int h, int comps,
-                           std::mt19937& rng) {
-    ImageBuffer* b = make_buffer(name, x, y, w, h, comps);
-    for (int p = 0; p < comps; ++p)
-        for (int64_t i = 0; i < b->plane_size(); ++i) b->plane[p][i] = uint8_t(rng());
-    return b;
-}
-
 std::vector<uint8_t> plane_of(const char* name, int p) {
-    const ImageBuffer* b = find_buffer(name);
-    return std::vector<uint8_t>(b->plane[p], b->plane[p] + b->plane_size());
+    return plane_copy(*find_buffer(name), p);
 }
 
 // Pixel (row k from the top, column c) of plane p.
@@ -166,19 +157,19 @@ TEST_F(Video, FramesMatchTheModelAtAnyOrigin) {
     std::mt19937 rng(5);
     for (bool wide : {true, false}) {
         video_allow_wide_vectors(wide);
-        random_buffer("d1", -3, 17, 720, 486, 4, rng);
+        make_random_buffer("d1", -3, 17, 720, 486, 4, rng);
         make_buffer("ntsc", 9, -40, 640, 480, 4);
         ASSERT_EQ(run_line("d1tontsc d1 ntsc"), 1);
         for (int p = 0; p < 4; ++p)
             EXPECT_EQ(plane_of("ntsc", p), model_d1_to_ntsc(find_buffer("d1")->plane[p]));
 
-        random_buffer("n", 0, 33, 640, 480, 3, rng);
+        make_random_buffer("n", 0, 33, 640, 480, 3, rng);
         make_buffer("d", -5, 7, 720, 486, 3);
         ASSERT_EQ(run_line("ntsctod1 n d"), 1);
         for (int p = 0; p < 3; ++p)
             EXPECT_EQ(plane_of("d", p), model_ntsc_to_d1(find_buffer("n")->plane[p]));
 
-        random_buffer("hd", 100, -100, 1920, 1035, 3, rng);
+        make_random_buffer("hd", 100, -100, 1920, 1035, 3, rng);
         make_buffer("q", 0, 0, 640, 360, 3);
         ASSERT_EQ(run_line("hdtontsc hd q"), 1);
         for (int p = 0; p < 3; ++p)
@@ -210,7 +201,7 @@ TEST_F(Video, DocumentedRowsColumnsAndUniformFrames) {
     // ntsctod1: rows 0, 80, 81 and 485 are input rows 0, 79, 80 and 479; columns
     // 0 .. 7 of 0, 8, .. 56 give 0, 7, 14, .. 56.
     std::mt19937 rng(3);
-    ImageBuffer* n = random_buffer("n", 0, 0, 640, 480, 1, rng);
+    ImageBuffer* n = make_random_buffer("n", 0, 0, 640, 480, 1, rng);
     for (int c = 0; c < 8; ++c) n->plane[0][c] = uint8_t(8 * c);
     make_buffer("do", 0, 0, 720, 486, 1);
     ASSERT_EQ(run_line("ntsctod1 n do"), 1);
@@ -234,8 +225,8 @@ TEST_F(Video, DocumentedRowsColumnsAndUniformFrames) {
 
 TEST_F(Video, RgbOnlyAndPlaneCounts) {
     std::mt19937 rng(8);
-    random_buffer("d1", 0, 0, 720, 486, 4, rng);
-    random_buffer("n", 0, 0, 640, 480, 4, rng);
+    make_random_buffer("d1", 0, 0, 720, 486, 4, rng);
+    make_random_buffer("n", 0, 0, 640, 480, 4, rng);
     const std::vector<uint8_t> alpha = plane_of("n", 3);
     ASSERT_EQ(run_line("d1tontsc -rgb d1 n"), 1);
     EXPECT_EQ(plane_of("n", 3), alpha);
@@ -250,7 +241,7 @@ TEST_F(Video, RgbOnlyAndPlaneCounts) {
     make_buffer("d3", 0, 0, 720, 486, 3);
     ASSERT_EQ(run_line("ntsctod1 n d3"), 1);
     EXPECT_EQ(plane_of("d3", 1), model_ntsc_to_d1(find_buffer("n")->plane[1]));
-    random_buffer("n3", 0, 0, 640, 480, 3, rng);
+    make_random_buffer("n3", 0, 0, 640, 480, 3, rng);
     ASSERT_EQ(run_line("ntsctod1 n3 d1"), 1);
     EXPECT_EQ(plane_of("d1", 3), std::vector<uint8_t>(720 * 486, 0));
 

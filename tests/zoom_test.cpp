@@ -51,9 +51,7 @@ void expect_same(const Pic& want, const char* name, const std::string& what) {
 
 ImageBuffer* random_buffer(const char* name, int x, int y, int w, int h, int comps,
                            std::mt19937& rng) {
-    ImageBuffer* b = make_buffer(name, x, y, w, h, comps);
-    for (int p = 0; p < comps; ++p)
-        for (int64_t i = 0; i < b->plane_size(); ++i) b->plane[p][i] = uint8_t(rng());
+    ImageBuffer* b = make_random_buffer(name, x, y, w, h, comps, rng);
     b->outside[0] = uint8_t(rng());
     return b;
 }
