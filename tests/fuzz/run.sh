@@ -1,10 +1,10 @@
 #!/bin/sh
 # Runs every built fuzz target of build-fuzz from its committed corpus for the given
 # seconds, two at a time. New inputs go to build-fuzz/work/<name>, crashes to
-# (Leaks are not reported: the fuzz build turns the fatal exit, after which the
-# program ends, into an exception, so what a fatal path leaves allocated is no leak.)
 # build-fuzz/artifacts/; the status is non-zero when any target found something.
 #   tests/fuzz/run.sh SECONDS [name...]
+# (Leaks are not reported: the fuzz build turns the fatal exit, after which the
+# program ends, into an exception, so what a fatal path leaves allocated is no leak.)
 set -u
 root=$(cd "$(dirname "$0")/../.." && pwd)
 secs=${1:-20}
