@@ -58,6 +58,12 @@ def command_line(rng):
             words[1:1] = ["-s", number(rng), number(rng)]
         return " ".join(words)
     words = [cmd]
+    if rng.random() < 0.5:  # mostly well formed: one option, then the buffers
+        if rng.random() < 0.5:
+            words.append(rng.choice(OPTIONS[:7] + ["-z", "-s", "-l", "-x"]))
+            words.extend(number(rng) for _ in range(0 if words[-1].startswith("-r") else 2))
+        words.extend(rng.choice(NAMES) for _ in range(rng.randint(1, 3)))
+        return " ".join(words)
     for _ in range(rng.randint(0, 6)):
         r = rng.random()
         if r < 0.35:
