@@ -6,6 +6,7 @@
 # (Leaks are not reported: the fuzz build turns the fatal exit, after which the
 # program ends, into an exception, so what a fatal path leaves allocated is no leak.)
 set -u
+export ASAN_OPTIONS="detect_leaks=0${ASAN_OPTIONS:+:$ASAN_OPTIONS}"
 root=$(cd "$(dirname "$0")/../.." && pwd)
 secs=${1:-20}
 shift
