@@ -20,7 +20,7 @@ run_one() {
         -close_fd_mask=3 -detect_leaks=0 -print_final_stats=1 -artifact_prefix="$root/build-fuzz/artifacts/$1-" \
         "$root/build-fuzz/work/$1" "$root/tests/fuzz/corpus/$1" >"$log" 2>&1
     rc=$?
-    echo "fuzz_$1: $(grep -E '^#[0-9]+ *DONE' "$log" | tail -1)"
+    echo "fuzz_$1: $(grep -E '^#[0-9]+[[:space:]]+DONE' "$log" | tail -1)"
     [ $rc -eq 0 ] || { echo "fuzz_$1 FAILED (see $log):"; grep -m3 -E 'ERROR|SUMMARY' "$log"; }
     return $rc
 }
