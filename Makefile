@@ -6,10 +6,16 @@
 #   make man      regenerate docs/*.1 from the programs' help texts
 #   make install  install the programs and manual pages (PREFIX, DESTDIR)
 #   make package  build a .deb of the same files (build/kq_*.deb)
+#   make fuzz     build the libFuzzer targets with clang in build-fuzz
+#   make fuzz-smoke  run each for FUZZ_SECONDS from its corpus (make test: 20 s)
+#   make soak     random scripts through the release and sanitizer builds (SOAK_COUNT)
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all build test test-fast test-san demo bench man install package clean
+FUZZ_SECONDS ?= 20
+SOAK_COUNT ?= 20000
 PREFIX ?= /usr/local
+
+.PHONY: all build test test-fast test-san fuzz fuzz-smoke soak demo bench man install package clean
 
 all: build
 
@@ -28,7 +34,20 @@ test-san: build-san/CMakeCache.txt
 	cd build-san && ASAN_OPTIONS=allocator_may_return_null=1:detect_leaks=0 \
 	  UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j $(JOBS)
 
-test: test-fast test-san
+fuzz:
+	@command -v clang++ >/dev/null || { echo "make fuzz needs clang++"; exit 1; }
+	cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKQ_FUZZ=ON -DKQ_BENCH=OFF \
+	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
+	cmake --build build-fuzz -j $(JOBS)
+
+fuzz-smoke: fuzz
+	tests/fuzz/run.sh $(FUZZ_SECONDS)
+
+soak: build build-san/CMakeCache.txt
+	cmake --build build-san -j $(JOBS)
+	python3 tests/soak/soak.py --count $(SOAK_COUNT)
+
+test: test-fast test-san fuzz-smoke
 
 demo: build
 	cd examples && ../build/kqc demo.kqc
@@ -58,4 +77,4 @@ package: build
 	cd build && cpack -G DEB
 
 clean:
-	rm -rf build build-san
+	rm -rf build build-san build-fuzz

@@ -99,6 +99,10 @@ void alloc_planes(ImageBuffer& b) {
         ok = h <= INT64_MAX / 4 / w;
         plane = ok ? w * h : 0;
     }
+#ifdef KQ_FUZZ_BUILD
+    // The fuzz build cannot ask for more than a small picture's planes.
+    if (plane > (int64_t(1) << 18)) ok = false;
+#endif
     PlaneBlock block;
     if (ok) {
         block = allocate_zeroed(size_t(plane * b.components));

@@ -12,3 +12,8 @@ std::vector<char*> split_words(std::string& line);
 // runs it; a failed command gets the bell, the execution-error line and the
 // context. An unknown word is ignored.
 void dispatch(int argc, char** argv);
+
+#ifdef KQ_FUZZ_BUILD
+// Starts the fuzz build's count of dispatched lines again (one count per run).
+void fuzz_reset_line_count();
+#endif

@@ -23,7 +23,12 @@ using FatalCleanup = void (*)();
 void add_fatal_cleanup(FatalCleanup fn);
 
 // Bell, "kqc : error exit", status 1. The only place a run ends with failure.
+// (The fuzz build throws FatalExit instead, so its driver can go on.)
 [[noreturn]] void fatal_exit();
+
+#ifdef KQ_FUZZ_BUILD
+struct FatalExit {};
+#endif
 
 // Where the current line came from: script name (or standard input), line number,
 // and the line as read.

@@ -183,7 +183,11 @@ void fatal_exit() {
     beep();
     std::fprintf(stderr, "%s : error exit\n", "kqc");
     std::fflush(stdout);
+#ifdef KQ_FUZZ_BUILD
+    throw FatalExit{};
+#else
     std::exit(1);
+#endif
 }
 
 void report_context() {
@@ -261,7 +265,7 @@ int kqc_main(int argc, char** argv) {
     if (!g_options.script_name) g_options.script_name = "STDIN";
     if (g_options.verbose) print_option_dump();
 
-    g_stack.clear();
+    while (!g_stack.empty()) close_script();  // left open by an earlier run's fatal end
     g_quit = false;
     clear_registry();
     open_script(g_options.script_name);

@@ -63,10 +63,12 @@ static std::string strip_sanitizer_notes(std::string err) {
 }
 
 KqcRun run_kqc_in(const ScratchDir& dir, const std::string& script,
-                  const std::vector<std::string>& args, const std::string& input) {
+                  const std::vector<std::string>& args, const std::string& input,
+                  const std::string& shell_prefix) {
     std::string cmd = "cd ";
     cmd += quote(dir.path().string());
     cmd += " && ";
+    cmd += shell_prefix;
     cmd += quote(KQC_PATH);
     for (const auto& a : args) {
         cmd += ' ';

@@ -28,9 +28,11 @@ private:
 
 // Runs `kqc <args...>` with the working folder `dir`, standard input `input`.
 // When `script` is not empty it is written to dir/t.kqc and "t.kqc" is appended to
-// the arguments.
+// the arguments. `shell_prefix` goes before the command in the shell line (limits,
+// environment: "ulimit -v 100000; " or "VAR=value ").
 KqcRun run_kqc_in(const ScratchDir& dir, const std::string& script,
-                  const std::vector<std::string>& args = {"-s"}, const std::string& input = "");
+                  const std::vector<std::string>& args = {"-s"}, const std::string& input = "",
+                  const std::string& shell_prefix = "");
 
 // The same in a fresh scratch folder.
 KqcRun run_kqc(const std::string& script, const std::vector<std::string>& args = {"-s"},

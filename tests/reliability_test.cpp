@@ -1,0 +1,150 @@
+// Reliability under hostile conditions: writes that fail part way (through the
+// preloaded fault library), a kill in the middle of a write, and address-space
+// limits. A stored file is never lost, nothing temporary stays behind, and every
+// failure ends with the program's own message and status.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <thread>
+
+#include "tests/kqc_runner.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool temporary_left(const ScratchDir& dir) {
+    for (const auto& e : fs::directory_iterator(dir.path()))
+        if (e.path().filename().string().find("kqtmp") != std::string::npos) return true;
+    return false;
+}
+
+std::string faults(const std::string& call, long after, const char* err = "ENOSPC") {
+    // The sanitizer runtime wants to come first; the fault library is plain code.
+    return "ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=0 LD_PRELOAD='" +
+           std::string(KQ_FAULTS_PATH) + "' KQ_FAULT_CALL=" + call +
+           " KQ_FAULT_AFTER=" + std::to_string(after) + " KQ_FAULT_ERRNO=" + err + " ";
+}
+
+}  // namespace
+
+TEST(WriteFaults, OldFileSurvivesEveryFailure) {
+    struct Case {
+        const char* command;  // writes buffer a
+        const char* file;
+        const char* message;  // part of the failure report
+        int status;
+    };
+    const Case cases[] = {
+        {"write a out", "out.tkq", "Can't", 1},
+        {"writeyuv a out.yuv", "out.yuv", "ERROR : Can't write yuv out.yuv", 0},
+        {"writedump a out.raw", "out.raw", "ERROR : Can't output scanline data (outname:out.raw", 0},
+    };
+    struct Fault {
+        const char* call;
+        long after;
+        const char* err;
+    };
+    const Fault injected[] = {{"write", 0, "ENOSPC"},  {"write", 100, "EIO"},
+                              {"write", 5000, "ENOSPC"}, {"rename", 0, "EIO"}};
+    const std::string old = "the earlier file, kept byte for byte";
+    for (const Case& c : cases) {
+        for (const Fault& f : injected) {
+            SCOPED_TRACE(std::string(c.command) + " / " + f.call + " " + std::to_string(f.after));
+            ScratchDir dir;
+            write_file(dir / c.file, old);
+            const KqcRun r = run_kqc_in(dir,
+                                        "create a -s 0 0 64 48\nclear a -rgba 1 0.5 0.25 1\n" +
+                                            std::string(c.command) + "\n",
+                                        {"-s"}, "", faults(f.call, f.after, f.err));
+            EXPECT_EQ(r.status, c.status) << r.err;
+            EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+            if (c.status == 1) {
+                EXPECT_NE(r.err.find("kqc : error exit"), std::string::npos);
+            }
+            EXPECT_EQ(read_file(dir / c.file), old);
+            EXPECT_FALSE(temporary_left(dir));
+        }
+    }
+}
+
+TEST(WriteFaults, ReplacesFileWhenNothingFails) {
+    ScratchDir dir;
+    write_file(dir / "out.yuv", "old");
+    const KqcRun r = run_kqc_in(dir, "create a -s 0 0 64 48\nwriteyuv a out.yuv\n", {"-s"}, "",
+                                faults("write", 1 << 20));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(fs::file_size(dir / "out.yuv"), 64u * 48u * 2u);
+}
+
+// Killed while it writes a large picture over an existing one: the old one stays.
+TEST(WriteFaults, KillDuringWriteKeepsOldPicture) {
+    ScratchDir dir;
+    const std::string old = read_file(fs::path(KQ_SOURCE_DIR) / "examples/sample.tkq");
+    write_file(dir / "big.tkq", old);
+    write_file(dir / "t.kqc", "create a -s 0 0 4000 4000\nclear a -rgba 1 1 1 1\nwrite a big\n");
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        if (chdir(dir.path().c_str()) != 0) _exit(127);
+        execl(KQC_PATH, "kqc", "-s", "t.kqc", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    // Kill as soon as the temporary picture has data in it.
+    bool seen = false;
+    for (int i = 0; i < 20000 && !seen; ++i) {
+        for (const auto& e : fs::directory_iterator(dir.path())) {
+            std::error_code ec;
+            if (e.path().filename().string().find("kqtmp") != std::string::npos &&
+                fs::file_size(e.path(), ec) > 128 && !ec)
+                seen = true;
+        }
+        if (!seen) std::this_thread::sleep_for(std::chrono::microseconds(500));
+    }
+    kill(pid, SIGKILL);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(seen) << "the write was not caught in progress";
+    EXPECT_EQ(read_file(dir / "big.tkq"), old);
+}
+
+// Under an address-space limit every run either completes or ends with the fatal
+// allocation message and status 1: never a crash, a hang or a kill. The limits
+// sweep across the point where the buffers fit but the temporaries do not.
+TEST(MemoryLimits, AllocationFailuresAreFatalMessages) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "an address-space limit cannot hold the sanitizer's shadow memory";
+#else
+    {
+        ScratchDir dir;
+        const KqcRun r = run_kqc_in(dir, "create a -s 0 0 100000 100000\n", {"-s"}, "",
+                                    "ulimit -v 200000; ");
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, "ERROR : Can't alloc component buff\n\akqc : error exit\n");
+    }
+    const char* commands[] = {"gauss -z 20 20 a b", "blur -z 30 30 a b", "glow a b",
+                              "glow -l 3 3 -x 2 a b", "gauss -z 5 5 a a"};
+    for (const char* command : commands) {
+        for (int mb = 30; mb <= 42; mb += 2) {
+            SCOPED_TRACE(std::string(command) + " at " + std::to_string(mb) + " MB");
+            ScratchDir dir;
+            const KqcRun r =
+                run_kqc_in(dir,
+                           "create a -s 0 0 2000 2000\ncreate b -s 0 0 2000 2000\n" +
+                               std::string(command) + "\n",
+                           {"-s"}, "", "ulimit -v " + std::to_string(mb * 1024) + "; timeout 60 ");
+            ASSERT_TRUE(r.status == 0 || r.status == 1) << r.status << r.err;
+            if (r.status == 1) {
+                EXPECT_NE(r.err.find("Can't"), std::string::npos) << r.err;
+                EXPECT_NE(r.err.find("kqc : error exit\n"), std::string::npos) << r.err;
+            }
+        }
+    }
+#endif
+}
