@@ -89,6 +89,11 @@ std::unique_ptr<ImageBuffer> new_buffer(std::string_view name) {
     return b;
 }
 
+void fatal_no_planes() {
+    std::fputs("ERROR : Can't alloc component buff\n", stderr);
+    fatal_exit();
+}
+
 void alloc_planes(ImageBuffer& b) {
     free_planes(b);
     const int64_t w = b.width, h = b.height;
@@ -108,10 +113,7 @@ void alloc_planes(ImageBuffer& b) {
         block = allocate_zeroed(size_t(plane * b.components));
         ok = block.get() != nullptr;
     }
-    if (!ok) {
-        std::fputs("ERROR : Can't alloc component buff\n", stderr);
-        fatal_exit();
-    }
+    if (!ok) fatal_no_planes();
     b.storage = std::move(block);
     b.plane_step = {0, 0, 0, 0};
     for (int p = 0; p < b.components; ++p) {

@@ -83,6 +83,9 @@ std::unique_ptr<ImageBuffer> new_buffer(std::string_view name);
 // Allocates `components` planes of width × height bytes (zeroed) and sets plane_step.
 // Fatal when they cannot be allocated (negative or too large sizes included).
 void alloc_planes(ImageBuffer& b);
+// The fatal end of a failed plane allocation ("ERROR : Can't alloc component buff"),
+// also for copies of a buffer's planes that cannot be allocated.
+[[noreturn]] void fatal_no_planes();
 void free_planes(ImageBuffer& b);
 // Sets every byte of each plane p below components whose mask bit (1 << p) is set
 // to values[p].

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -59,9 +60,9 @@ bool scan_dot(char* line, int& x, int& y, uint8_t colour[4]) {
     return scan_int(p, x) && scan_int(p, y);
 }
 
-// Appends v right-aligned in `width` characters, as "%*d" does.
-void append_int(std::string& s, int v, int width) {
-    char digits[16];
+// Appends v right-aligned in `width` characters, as "%*lld" does.
+void append_int(std::string& s, long long v, int width) {
+    char digits[24];
     int n = 0;
     unsigned long long u = v < 0 ? 0ull - static_cast<unsigned long long>(v)
                                  : static_cast<unsigned long long>(v);
@@ -164,7 +165,7 @@ int diff(const char* a_name, const char* b_name) {
         text += "# same\n";
     } else {
         text += "# total differential pixel : ";
-        append_int(text, static_cast<int>(pixels), 0);
+        append_int(text, pixels, 0);
         text.push_back('\n');
     }
     flush();
@@ -197,7 +198,11 @@ int tomo(const char* in_name, const char* out_name) {
     const uint8_t* src[4] = {in->plane[0], in->plane[1], in->plane[2], in->plane[3]};
     if (in == out) {
         const size_t n = static_cast<size_t>(in->plane_size());
-        copy.resize(4 * n);
+        try {
+            copy.resize(4 * n);
+        } catch (const std::bad_alloc&) {
+            fatal_no_planes();
+        }
         for (int p = 0; p < 4; ++p) {
             std::memcpy(copy.data() + p * n, in->plane[p], n);
             src[p] = copy.data() + p * n;

@@ -183,7 +183,13 @@ struct Source {
     std::vector<uint8_t> copy;
     Source(const ImageBuffer& in, const ImageBuffer& out) {
         const int64_t n = in.plane_size();
-        if (&in == &out) copy.resize(size_t(n) * in.components);
+        if (&in == &out) {
+            try {
+                copy.resize(size_t(n) * in.components);
+            } catch (const std::bad_alloc&) {
+                fatal_no_planes();
+            }
+        }
         for (int p = 0; p < in.components; ++p) {
             if (copy.empty()) {
                 plane[p] = in.plane[p];

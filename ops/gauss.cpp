@@ -476,10 +476,15 @@ int gauss_pass(const ImageBuffer& src, ImageBuffer& dst, double r, int mask, boo
         std::fputs("ERROR : Can't generate gauss table\n", stderr);
         return 0;
     }
-    with_pass_types(total_weight(w), [&](auto k) {
-        using K = decltype(k);
-        filter_planes<typename K::Acc, typename K::Real>(src, dst, w, mask, vertical);
-    });
+    try {
+        with_pass_types(total_weight(w), [&](auto k) {
+            using K = decltype(k);
+            filter_planes<typename K::Acc, typename K::Real>(src, dst, w, mask, vertical);
+        });
+    } catch (const std::bad_alloc&) {
+        std::fputs("ERROR : Can't generate gauss table\n", stderr);
+        return 0;
+    }
     return 1;
 }
 
@@ -508,19 +513,24 @@ int gauss_blur(const char* in, const char* out, double rx, double ry, int mask) 
     if (std::strcmp(in, kTmpName) != 0 && std::strcmp(out, kTmpName) != 0 &&
         will_pass(rx, box.x1, box.x2) && will_pass(ry, box.y1, box.y2)) {
         if (rx != 0.0 && ry != 0.0) {
-            const std::vector<int32_t> wx = gauss_weights(rx), wy = gauss_weights(ry);
-            with_pass_types(total_weight(wx), [&](auto kx) {
-                with_pass_types(total_weight(wy), [&](auto ky) {
-                    using X = decltype(kx);
-                    using Y = decltype(ky);
-                    filter_planes_fused<typename X::Acc, typename X::Real, typename Y::Acc,
-                                        typename Y::Real>(*src, *dst, wx, wy, mask);
+            // The tables and rows of both passes are made before any pixel is
+            // written: when memory runs short the output is left as it was.
+            try {
+                const std::vector<int32_t> wx = gauss_weights(rx), wy = gauss_weights(ry);
+                with_pass_types(total_weight(wx), [&](auto kx) {
+                    with_pass_types(total_weight(wy), [&](auto ky) {
+                        using X = decltype(kx);
+                        using Y = decltype(ky);
+                        filter_planes_fused<typename X::Acc, typename X::Real, typename Y::Acc,
+                                            typename Y::Real>(*src, *dst, wx, wy, mask);
+                    });
                 });
-            });
-        } else if (rx != 0.0) {
-            gauss_pass(*src, *dst, rx, mask, false);
-        } else {
-            gauss_pass(*src, *dst, ry, mask, true);  // a copy when ry is 0 too
+            } catch (const std::bad_alloc&) {
+                std::fputs("ERROR : Can't generate gauss table\n", stderr);
+                return 0;
+            }
+        } else if (!gauss_pass(*src, *dst, rx != 0.0 ? rx : ry, mask, rx == 0.0)) {
+            return 0;  // a copy when ry is 0 too
         }
         if (find_buffer(kTmpName)) dispose_buffer(kTmpName);
         return 1;

@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <cstring>
 #include <iterator>
+#include <new>
 #include <vector>
 
 #if defined(__SSE2__)
@@ -135,15 +136,24 @@ void halve_2x2(const uint8_t* __restrict r0, const uint8_t* __restrict r1, uint8
         o[j] = uint8_t((((r0[2 * j] + r0[2 * j + 1]) >> 1) + ((r1[2 * j] + r1[2 * j + 1]) >> 1)) >> 1);
 }
 
+// Row arrays of t.width() entries, shared by the planes.
+template <class Acc>
+struct ShrinkRows {
+    std::vector<Acc> acc;
+    std::vector<uint8_t> hs, row;
+    explicit ShrinkRows(int64_t n) : acc(size_t(n)), hs(size_t(n)), row(size_t(n)) {}
+};
+
 // The reduced rows of one plane; Acc holds the sum of cy shifted row sums.
 template <class Acc>
 void shrink_plane(const ImageBuffer& src, ImageBuffer& dst, int p, const Rect& t, int xlevel,
-                  int ylevel) {
+                  int ylevel, ShrinkRows<Acc>& rows) {
     const int64_t cx = shrink_factor(xlevel), cy = shrink_factor(ylevel);
     const Rect all = src.rect(), d = dst.rect();
     const int64_t j0 = t.x1 - all.x1, n = t.width();
-    std::vector<Acc> acc(static_cast<size_t>(n));
-    std::vector<uint8_t> hs(static_cast<size_t>(n)), row(static_cast<size_t>(n));
+    std::vector<Acc>& acc = rows.acc;
+    std::vector<uint8_t>& hs = rows.hs;
+    std::vector<uint8_t>& row = rows.row;
     const int xs = xlevel - 1, ys = ylevel - 1;
     for (int64_t y = t.y1; y <= t.y2; ++y) {
         const int64_t first = all.y1 + (y - all.y1) * cy;  // bottom row of the block
@@ -174,13 +184,17 @@ void shrink_planes(const ImageBuffer& src, ImageBuffer& dst, int xlevel, int yle
                  std::min(all.y1 + h2 - 1, d.y2)};
     if (t.empty()) return;
     const int planes = std::min(src.components, dst.components);
-    for (int p = 0; p < planes; ++p) {
-        if (!(mask & (1 << p))) continue;
-        // cy shifted row sums of at most 255 each.
-        if (shrink_factor(ylevel) <= 0xFFFF / 255)
-            shrink_plane<uint16_t>(src, dst, p, t, xlevel, ylevel);
-        else
-            shrink_plane<uint32_t>(src, dst, p, t, xlevel, ylevel);
+    auto each_plane = [&](auto& rows) {
+        for (int p = 0; p < planes; ++p)
+            if (mask & (1 << p)) shrink_plane(src, dst, p, t, xlevel, ylevel, rows);
+    };
+    // cy shifted row sums of at most 255 each.
+    if (shrink_factor(ylevel) <= 0xFFFF / 255) {
+        ShrinkRows<uint16_t> rows(t.width());
+        each_plane(rows);
+    } else {
+        ShrinkRows<uint32_t> rows(t.width());
+        each_plane(rows);
     }
 }
 
@@ -468,18 +482,24 @@ class NeighbourRows {
 public:
     NeighbourRows(const ImageBuffer& in, int p, const std::vector<int64_t>& ix)
         : in_(in), p_(p), n_(int64_t(ix.size())) {
-        lo_ = *std::min_element(ix.begin(), ix.end());
-        const int64_t hi = *std::max_element(ix.begin(), ix.end()) + 1;
+        const Rect r = in.rect();
+        // Columns two or more beyond the window read the outside cell at ix and
+        // ix + 1 alike, so the extended row stops there: its length follows the
+        // input's width, not how far the mapping reaches (an empty window's corners
+        // can lie 2^32 apart).
+        const int64_t first = r.empty() ? 0 : r.x1 - 2, last = r.empty() ? 1 : r.x2 + 2;
+        auto clip = [&](int64_t x) { return std::clamp(x, first, last - 1); };
+        lo_ = clip(*std::min_element(ix.begin(), ix.end()));
+        const int64_t hi = clip(*std::max_element(ix.begin(), ix.end())) + 1;
         ext_.resize(size_t(hi - lo_ + 1));
         rel_.resize(ix.size());
-        for (size_t k = 0; k < ix.size(); ++k) rel_[k] = ix[k] - lo_;
+        for (size_t k = 0; k < ix.size(); ++k) rel_[k] = clip(ix[k]) - lo_;
         if (hi - lo_ < INT32_MAX) rel32_.assign(rel_.begin(), rel_.end());
         for (Slot& s : slots_) {
             s.a.resize(size_t(n_));
             s.b.resize(size_t(n_));
         }
         // The part of the extended row that lies inside the input's columns.
-        const Rect r = in.rect();
         cut_lo_ = std::max(lo_, r.x1);
         cut_hi_ = std::min(hi, r.x2);
     }
@@ -583,6 +603,19 @@ void bilinear_planes(const ImageBuffer& in, ImageBuffer& out, const AxisMap& mx,
     }
 }
 
+// Runs f, whose row arrays are made before it writes a pixel; false after the
+// warning when they cannot be allocated.
+template <class F>
+bool with_rows_memory(const char* what, F f) {
+    try {
+        f();
+        return true;
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "WARNING : Can't alloc %s inside array\n", what);
+        return false;
+    }
+}
+
 }  // namespace
 
 // ---- workers ------------------------------------------------------------------------
@@ -614,7 +647,8 @@ int shrink_buffer(const char* in, const char* out, int xlevel, int ylevel, int m
     if (!same_word(in, kShrinkTmp) && !same_word(out, kShrinkTmp)) {
         // The temporary would only hold a copy of the input: reduce straight from the
         // input, and leave the registry as the temporary's disposal would.
-        shrink_planes(*src, *dst, xlevel, ylevel, mask);
+        if (!with_rows_memory("shrink", [&] { shrink_planes(*src, *dst, xlevel, ylevel, mask); }))
+            return 0;
         if (ImageBuffer* tmp = find_buffer(kShrinkTmp)) destroy_buffer(unlink_buffer(tmp));
         return 1;
     }
@@ -649,11 +683,11 @@ int nearest_zoom(const char* in, const char* out, const Rect* src_window,
         area = {std::max(area.x1, d.x1), std::max(area.y1, d.y1), std::min(area.x2, d.x2),
                 std::min(area.y2, d.y2)};
     if (area.empty()) return 1;
-    if (src == dst)
+    if (src == dst) {
         nearest_in_place(*dst, area, mx, my);
-    else
-        nearest_planes(*src, *dst, area, mx, my);
-    return 1;
+        return 1;
+    }
+    return with_rows_memory("zoom", [&] { nearest_planes(*src, *dst, area, mx, my); }) ? 1 : 0;
 }
 
 int bilinear_zoom(const char* in, const char* out, int /*mask*/) {
@@ -663,11 +697,11 @@ int bilinear_zoom(const char* in, const char* out, int /*mask*/) {
     const AxisMap mx = axis_map(s.x1, s.x2, d.x1, d.x2);
     const AxisMap my = axis_map(s.y1, s.y2, d.y1, d.y2);
     if (d.empty()) return 1;
-    if (src == dst)
+    if (src == dst) {
         bilinear_in_place(*dst, mx, my);
-    else
-        bilinear_planes(*src, *dst, mx, my);
-    return 1;
+        return 1;
+    }
+    return with_rows_memory("zoom", [&] { bilinear_planes(*src, *dst, mx, my); }) ? 1 : 0;
 }
 
 void zoom_allow_wide_vectors(bool allow) { wide_vectors.allowed = allow; }
