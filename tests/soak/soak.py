@@ -21,7 +21,8 @@ SANITIZED = os.path.join(ROOT, "build-san", "kqc")
 TIMEOUT = 20
 
 COMMANDS = """adjustcol antiflicker atop blist blzoom blur bumpy bzoom clear copy create
-darkness diff dispose dissolve dotfile field glow gauss hdtontsc help in info mono move
+d1tontsc darkness diff dispose dissolve dotfile field filter3 glow gauss hdtontsc help in
+info mono move ntsctod1
 nega opaque out over paint pile plane plus random read readyuv reverse sblur scatter shrink
 spread shift tomo write writedump writeyuv xor chex""".split()
 NAMES = ["a", "b", "c", "d"]
@@ -39,9 +40,23 @@ def number(rng):
     return rng.choice(NUMBERS) or "0"
 
 
+# Origins at both ends of the 32-bit range: a window ending exactly at 2^31 - 1
+# ("end"), starting at -2^31, or running past 2^31 - 1 (it reads as empty).
+X_ORIGINS = [0, 0, -3, 5, -100, 2147483000, -2147483648, 2147483640, "end"]
+Y_ORIGINS = [0, 0, 7, -2, 99, -2147483648, 2147483645, "end"]
+VIDEO_SIZES = [(720, 486), (640, 480), (1920, 1035), (640, 360)]
+
+
+def origin(rng, choices, size):
+    o = rng.choice(choices)
+    return 2147483647 - size + 1 if o == "end" else o
+
+
 def buffer_line(rng):
-    w, h = rng.choice([1, 2, 3, 5, 8, 16, 33, 64]), rng.choice([1, 2, 3, 7, 16, 40])
-    x, y = rng.choice([0, 0, -3, 5, -100, 2147483000]), rng.choice([0, 0, 7, -2, 99])
+    w, h = rng.choice([0, 1, 2, 3, 5, 8, 16, 33, 64]), rng.choice([0, 1, 2, 3, 7, 16, 40])
+    if rng.random() < 0.03:
+        w, h = rng.choice(VIDEO_SIZES)
+    x, y = origin(rng, X_ORIGINS, w), origin(rng, Y_ORIGINS, h)
     return "create %s -s %d %d %d %d -c %d" % (rng.choice(NAMES), x, y, w, h,
                                                rng.choice([1, 3, 4, 4]))
 
@@ -58,6 +73,13 @@ def command_line(rng):
             words[1:1] = ["-s", number(rng), number(rng)]
         return " ".join(words)
     words = [cmd]
+    if cmd == "bzoom" and rng.random() < 0.5:  # windows anywhere in the range
+        for option in rng.sample(["-s", "-w", "-S", "-W"], rng.randint(1, 2)):
+            words.append(option)
+            words.extend(str(rng.choice([0, 1, 5, -7, 2147483647, -2147483648, 2147483000]))
+                         for _ in range(4))
+        words.extend(rng.choice(NAMES) for _ in range(2))
+        return " ".join(words)
     if rng.random() < 0.5:  # mostly well formed: one option, then the buffers
         if rng.random() < 0.5:
             words.append(rng.choice(OPTIONS[:7] + ["-z", "-s", "-l", "-x"]))
