@@ -179,7 +179,8 @@ void build_summed_area(const ConvertSettings& s, const SourcePlanes& src) {
     const int64_t across = tile_count(int64_t(src.width) + 2, s.tile_x);
     const int64_t down = tile_count(int64_t(src.height) + 2, s.tile_y);
     const int64_t total = across * down;
-    const Owned<int32_t> seek_block(static_cast<int32_t*>(alloc_work(total > INT64_MAX / 4 ? -1 : total * 4, true)));
+    const Owned<int32_t> seek_block(
+        static_cast<int32_t*>(alloc_work(total > INT64_MAX / 4 ? -1 : total * 4, true)));
     int32_t* seeks = seek_block.get();
     if (!seeks) fail_now("ERROR : Can't alloc seek address array\n");
     if (!silent) {

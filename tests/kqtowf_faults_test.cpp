@@ -76,7 +76,8 @@ TEST(KqtowfFaults, EarlierFileSurvivesEveryFailure) {
         {"write", 0, "ENOSPC", "ERROR : Can't write header\n", nullptr},
         {"write", 3000, "ENOSPC", "ERROR : Can't write mip map data\n",
          "ERROR : Can't write tile data\n"},
-        {"write", 3000, "EIO", "ERROR : Can't write mip map data\n", "ERROR : Can't write tile data\n"},
+        {"write", 3000, "EIO", "ERROR : Can't write mip map data\n",
+         "ERROR : Can't write tile data\n"},
         {"rename", 0, "EIO", "ERROR : Can't write seek block\n", nullptr},
     };
     for (const char* kind : {"-m 0", "-M 0", "-A 8 8"}) {
