@@ -10,6 +10,8 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <memory>
 #include <string>
 
 #include "libkq/kq.h"
@@ -46,6 +48,25 @@ struct SourcePlanes {
 
 // The bell, "kqtowf error exit", status 1.
 [[noreturn]] void error_exit();
+// Ends the program with `status` (the error exit and the direct exits). The fuzz
+// build removes any unfinished output and throws KqtowfExit instead, so that its
+// driver goes on with the next input.
+[[noreturn]] void exit_program(int status);
+#ifdef KQ_FUZZ_BUILD
+struct KqtowfExit {
+    int status;
+};
+#endif
+
+// Blocks from malloc, released by free.
+struct FreeDeleter {
+    void operator()(void* p) const { std::free(p); }
+};
+template <class T>
+using Owned = std::unique_ptr<T, FreeDeleter>;
+// A large work block (source planes, levels, hold arrays), zeroed when asked: null
+// when it cannot be had. The fuzz build refuses more than a small picture's worth.
+void* alloc_work(int64_t bytes, bool zeroed = false);
 // The whole program; returns the exit status.
 int kqtowf_main(int argc, char** argv);
 

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <utility>
 #include <vector>
 
 #include "kqtowf/kqtowf.h"
@@ -20,16 +22,31 @@ namespace {
 }
 
 uint8_t* alloc_bytes(int64_t n, const char* message, int level) {
-    auto* p = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(std::max<int64_t>(n, 1))));
+    auto* p = static_cast<uint8_t*>(alloc_work(n));
     if (!p) fail_level(message, level);
     return p;
 }
 
+void free_level(WF_LEVEL* lv) {
+    if (!lv) return;
+    for (int p = 0; p < 4; ++p) {
+        std::free(lv->plane[p]);
+        std::free(lv->u[p]);
+        std::free(lv->v[p]);
+    }
+    std::free(lv);
+}
+
+struct LevelFree {
+    void operator()(WF_LEVEL* lv) const { free_level(lv); }
+};
+using LevelPtr = std::unique_ptr<WF_LEVEL, LevelFree>;
+
 // A level with its squares (unless `squares` is false: the caller supplies them) and,
 // when uv_edge > 0, U and V arrays of edge x uv_edge.
-WF_LEVEL* alloc_level(int level, int planes, int uv_edge, bool squares = true) {
+LevelPtr alloc_level(int level, int planes, int uv_edge, bool squares = true) {
     if (level <= 0) fail_level("ERROR : Invalid mipmap level request (level=%d)\n", level);
-    auto* lv = static_cast<WF_LEVEL*>(std::calloc(1, sizeof(WF_LEVEL)));
+    LevelPtr lv(static_cast<WF_LEVEL*>(std::calloc(1, sizeof(WF_LEVEL))));
     if (!lv) fail_level("ERROR : Can't alloc mipmap middle data (level=%d)\n", level);
     lv->level = level;
     lv->edge = wf_level_size(level);
@@ -48,16 +65,6 @@ WF_LEVEL* alloc_level(int level, int planes, int uv_edge, bool squares = true) {
     return lv;
 }
 
-void free_level(WF_LEVEL* lv) {
-    if (!lv) return;
-    for (int p = 0; p < 4; ++p) {
-        std::free(lv->plane[p]);
-        std::free(lv->u[p]);
-        std::free(lv->v[p]);
-    }
-    std::free(lv);
-}
-
 inline uint8_t clamp_sample(float v) {
     if (!(v >= 0)) return 0;  // NaN too
     if (v > 255) return 255;
@@ -66,7 +73,7 @@ inline uint8_t clamp_sample(float v) {
 
 // The next smaller level of `parent`; U and V arrays when `super` (from the
 // parent's square when it is the root, of edge root_edge).
-WF_LEVEL* halve(WF_LEVEL* parent, int planes, bool super, int root_level, bool silent) {
+LevelPtr halve(WF_LEVEL* parent, int planes, bool super, int root_level, bool silent) {
     const int level = parent->level - 1;
     if (!silent) {
         const int e = wf_level_size(level);
@@ -75,7 +82,7 @@ WF_LEVEL* halve(WF_LEVEL* parent, int planes, bool super, int root_level, bool s
     const int root_edge = wf_level_size(root_level);
     // The child's squares are made in place over the parent's (each output row lies
     // at or before the parent rows it reads); U and V come first, from the parent.
-    WF_LEVEL* child = alloc_level(level, planes, super ? root_edge : 0, false);
+    LevelPtr child = alloc_level(level, planes, super ? root_edge : 0, false);
     const int e = child->edge;
     for (int p = 0; p < planes; ++p) {
         if (super) {
@@ -242,22 +249,19 @@ void build_mipmap(const ConvertSettings& s, SourcePlanes& src) {
     // A window of exactly edge x edge resamples to itself (every sample falls on a
     // pixel with zero fractions): its planes become the pre-mipmap as they are.
     const bool identity = src.width == edge && src.height == edge;
-    WF_LEVEL* current = alloc_level(pre, planes, 0, !identity);
+    LevelPtr current = alloc_level(pre, planes, 0, !identity);
     if (!silent) std::fputs("pre MIP-MAP generate\n", stderr);
     if (identity) {
-        for (int p = 0; p < planes; ++p) current->plane[p] = src.plane[p];
+        for (int p = 0; p < planes; ++p) current->plane[p] = std::exchange(src.plane[p], nullptr);
         if (!silent) resample_planes(nullptr, 0, edge, edge, edge, nullptr, true);  // the dots
     } else {
         resample_planes(src.plane, planes, src.width, src.height, edge, current->plane, !silent);
-        for (int p = 0; p < planes; ++p) std::free(src.plane[p]);
+        for (int p = 0; p < planes; ++p) std::free(std::exchange(src.plane[p], nullptr));
     }
     if (!silent) std::fputs(" finish\n", stderr);
-    for (int p = 0; p < planes; ++p) src.plane[p] = nullptr;
 
     while (current->level != wanted) {
-        WF_LEVEL* child = halve(current, planes, false, wanted, silent);
-        free_level(current);
-        current = child;
+        current = halve(current.get(), planes, false, wanted, silent);  // frees the parent
         if (current->level != wanted && current->level == 1)
             fail("ERROR : Can't setup root level mipmap table\n");
     }
@@ -268,7 +272,8 @@ void build_mipmap(const ConvertSettings& s, SourcePlanes& src) {
     for (int level = root; level > 1; --level) start += wf_level_bytes(super, level, root, planes);
     check_addressable(start);
 
-    WF_HEADER* header = wf_alloc_header();
+    const Owned<WF_HEADER> header_block(wf_alloc_header());
+    WF_HEADER* header = header_block.get();
     if (!header) fail("ERROR : Can't alloc map header\n");
     header->map_kind = static_cast<uint8_t>(s.map_kind);
     header->tiling_type = 0;
@@ -295,17 +300,15 @@ void build_mipmap(const ConvertSettings& s, SourcePlanes& src) {
     for (int i = 0;; ++i) {
         offsets[static_cast<size_t>(i)] = static_cast<int32_t>(at);  // checked above
         at += wf_level_bytes(super, current->level, root, planes);
-        if (!wf_write_level(super, header, current, fp)) fail("ERROR : Can't write mip map data\n");
+        if (!wf_write_level(super, header, current.get(), fp))
+            fail("ERROR : Can't write mip map data\n");
         if (current->level == 1) break;
-        WF_LEVEL* child = halve(current, planes, super, root, silent);
-        free_level(current);
-        current = child;
+        current = halve(current.get(), planes, super, root, silent);
     }
-    free_level(current);
+    current.reset();
     if (std::fseek(fp, seek_at, SEEK_SET) != 0)
         fail("ERROR : Can't seek to seek data block\n");
     if (!wf_write_level_seeks(header, offsets.data(), fp))
         fail("ERROR : Can't write seek block\n");
     if (!wf_close(fp, 1)) fail("ERROR : Can't write seek block\n");
-    std::free(header);
 }

@@ -2,6 +2,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "build_info.h"
 #include "kqtowf/kqtowf.h"
@@ -29,10 +30,28 @@ void print_banner() {
 
 }  // namespace
 
+[[noreturn]] void exit_program(int status) {
+#ifdef KQ_FUZZ_BUILD
+    wf_abandon_unfinished();
+    throw KqtowfExit{status};
+#else
+    std::exit(status);
+#endif
+}
+
 [[noreturn]] void error_exit() {
     std::fputc('\a', stderr);
     std::fprintf(stderr, "%s error exit\n", kProgram);
-    std::exit(1);
+    exit_program(1);
+}
+
+void* alloc_work(int64_t bytes, bool zeroed) {
+    if (bytes < 0 || static_cast<uint64_t>(bytes) > SIZE_MAX / 2) return nullptr;
+#ifdef KQ_FUZZ_BUILD
+    if (bytes > WF_FUZZ_MAX_BLOCK) return nullptr;
+#endif
+    const size_t n = static_cast<size_t>(bytes > 0 ? bytes : 1);
+    return zeroed ? std::calloc(n, 1) : std::malloc(n);
 }
 
 int read_number(const char* w) {
@@ -158,7 +177,7 @@ void parse_settings(int argc, char** argv, ConvertSettings& s) {
                 s.tile_y = read_number(a[1]);
                 if (s.tile_x < 1 || s.tile_y < 1) {
                     std::fputs("ERROR : tile size >= 1\n", stderr);
-                    std::exit(1);
+                    exit_program(1);
                 }
                 break;
             case 't': {
@@ -247,6 +266,14 @@ int kqtowf_main(int argc, char** argv) {
     parse_settings(argc - 1, argv + 1, s);
     if (s.verbose) dump_settings(s);
     SourcePlanes src;
+    // The planes are released however the conversion ends (the mip-map builder
+    // takes them over and clears them).
+    struct PlanesOwner {
+        SourcePlanes& src;
+        ~PlanesOwner() {
+            for (uint8_t*& p : src.plane) std::free(std::exchange(p, nullptr));
+        }
+    } owner{src};
     read_source(s, src);
     if (s.map_kind == WF_SUMMED_AREA)
         build_summed_area(s, src);

@@ -80,6 +80,17 @@ void clamp_corner(int64_t& v, int64_t lo, int64_t hi, char axis) {
                  static_cast<long long>(v));
 }
 
+// kq_alloc_scanlines, with the fuzz build's limit on work blocks.
+unsigned char* alloc_scanlines(const KQ_DATA* kq, int n) {
+#ifdef KQ_FUZZ_BUILD
+    if (int64_t(kq->line_bytes) * n > WF_FUZZ_MAX_BLOCK) {
+        kq_errno = KQ_ERR_ALLOC_SCANLINE;
+        return nullptr;
+    }
+#endif
+    return kq_alloc_scanlines(kq, n);
+}
+
 }  // namespace
 
 int key_channels(int key, int channel[4]) {
@@ -234,7 +245,11 @@ bool unpack_row(const KQ_DATA* kq, const unsigned char* line, int x_from, int co
 }
 
 void read_source(ConvertSettings& s, SourcePlanes& src) {
-    KQ_DATA* kq = kq_ropen(s.in_name.c_str());
+    struct KqFree {
+        void operator()(KQ_DATA* kq) const { kq_free(kq); }
+    };
+    const std::unique_ptr<KQ_DATA, KqFree> handle(kq_ropen(s.in_name.c_str()));
+    KQ_DATA* kq = handle.get();
     if (!kq) {
         std::fprintf(stderr, "ERROR : Can't open %s (%s)\n", s.in_name.c_str(),
                      kq_errlist[kq_errno]);
@@ -252,7 +267,8 @@ void read_source(ConvertSettings& s, SourcePlanes& src) {
         std::fputs("ERROR : Can't convert even or odd field data\n", stderr);
         error_exit();
     }
-    unsigned char* line = kq_alloc_scanline(kq);
+    const Owned<unsigned char> line_block(alloc_scanlines(kq, 1));
+    unsigned char* line = line_block.get();
     if (!line) {
         std::fputc('\a', stderr);
         fail_kq("ERROR : Can't setup packed data (%s)\n");
@@ -283,7 +299,7 @@ void read_source(ConvertSettings& s, SourcePlanes& src) {
     src.height = static_cast<int>(s.y2 - s.y1 + 1);
     const size_t area = static_cast<size_t>(src.width) * static_cast<size_t>(src.height);
     for (int p = 0; p < src.count; ++p) {
-        src.plane[p] = static_cast<uint8_t*>(std::malloc(area));
+        src.plane[p] = static_cast<uint8_t*>(alloc_work(static_cast<int64_t>(area)));
         if (!src.plane[p]) {
             std::fputc('\a', stderr);
             std::fputs("ERROR : Can't setup source image inside buffer\n", stderr);
@@ -298,7 +314,8 @@ void read_source(ConvertSettings& s, SourcePlanes& src) {
     // room cannot be had.
     const int64_t line_bytes = std::max<int64_t>(kq->line_bytes, 1);
     int batch = static_cast<int>(std::clamp<int64_t>((1 << 20) / line_bytes, 1, src.height));
-    unsigned char* rows = batch > 1 ? kq_alloc_scanlines(kq, batch) : nullptr;
+    const Owned<unsigned char> batch_block(batch > 1 ? alloc_scanlines(kq, batch) : nullptr);
+    unsigned char* rows = batch_block.get();
     if (!rows) {
         rows = line;
         batch = 1;
@@ -317,8 +334,6 @@ void read_source(ConvertSettings& s, SourcePlanes& src) {
         }
         done += n;
     }
-    if (rows != line) std::free(rows);
-    std::free(line);
-    kq_free(kq);  // closes the file
+    // (The scanlines and the picture, with its file, are released on return.)
     if (!s.silent) std::fputs("finish\n", stderr);
 }

@@ -78,6 +78,13 @@ FILE* wf_open(const char* name, const char* mode);
 // earlier file of that name then stays). 1 on success. A temporary still open
 // when the program exits is removed.
 int wf_close(FILE* fp, int complete);
+#ifdef KQ_FUZZ_BUILD
+// The fuzz build's work blocks (tiles, and kqtowf's planes and levels) are refused
+// beyond this size, and a fatal exit that does not end the process closes and
+// removes the files still being written.
+constexpr int64_t WF_FUZZ_MAX_BLOCK = int64_t(1) << 18;
+void wf_abandon_unfinished();
+#endif
 
 WF_HEADER* wf_alloc_header();
 int wf_write_header(WF_HEADER* header, FILE* fp);

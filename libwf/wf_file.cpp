@@ -170,6 +170,16 @@ int wf_close(FILE* fp, int complete) {
     return std::fclose(fp) == 0 && ok;
 }
 
+#ifdef KQ_FUZZ_BUILD
+void wf_abandon_unfinished() {
+    for (const Pending& p : pending_files()) {
+        std::fclose(p.fp);
+        ::unlink(p.temp.c_str());
+    }
+    pending_files().clear();
+}
+#endif
+
 WF_HEADER* wf_alloc_header() {
     auto* h = static_cast<WF_HEADER*>(std::calloc(1, sizeof(WF_HEADER)));
     if (!h) return nullptr;
@@ -261,6 +271,9 @@ int wf_alloc_tile(WF_TILE* t) {
     t->block = nullptr;
     t->data = nullptr;
     if (bytes < 0 || static_cast<uint64_t>(bytes) > SIZE_MAX / 2) return 0;
+#ifdef KQ_FUZZ_BUILD
+    if (bytes > WF_FUZZ_MAX_BLOCK) return 0;
+#endif
     t->block = static_cast<unsigned char*>(std::malloc(static_cast<size_t>(bytes)));
     if (!t->block) return 0;
     t->data = reinterpret_cast<uint32_t*>(t->block + WF_TILE_HEAD_BYTES);
