@@ -1,0 +1,160 @@
+// kqconv under hostile conditions: writes that fail part way or a rename that
+// fails (through the preloaded fault library) never lose the earlier file nor
+// leave a temporary, and damaged or inflated inputs are refused quickly.
+#ifdef KQCONV_PATH
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <jpeglib.h>
+
+#include "kqconv/convert.h"
+#include "tests/kqc_runner.h"
+
+namespace {
+
+KqcRun run_kqconv(const ScratchDir& dir, const std::string& env, const std::string& args) {
+    const std::string cmd = "cd '" + dir.path().string() + "' && " + env + "'" + KQCONV_PATH +
+                            "' " + args + " > .stdout 2> .stderr";
+    const int rc = std::system(cmd.c_str());
+    KqcRun r;
+    r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+    r.err = read_file(dir / ".stderr");
+    std::filesystem::remove(dir / ".stdout");
+    std::filesystem::remove(dir / ".stderr");
+    return r;
+}
+
+std::string random_samples(size_t n) {
+    std::mt19937 rng(13);
+    std::string s(n, '\0');
+    for (char& c : s) c = char(rng());
+    return s;
+}
+
+// An RGB picture with libjpeg's usual progression of scans.
+std::string progressive_jpeg(int w, int h) {
+    jpeg_compress_struct c{};
+    jpeg_error_mgr e{};
+    c.err = jpeg_std_error(&e);
+    jpeg_create_compress(&c);
+    unsigned char* buf = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&c, &buf, &size);
+    c.image_width = JDIMENSION(w);
+    c.image_height = JDIMENSION(h);
+    c.input_components = 3;
+    c.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&c);
+    jpeg_simple_progression(&c);
+    jpeg_start_compress(&c, TRUE);
+    const std::string samples = random_samples(size_t(w) * h * 3);
+    for (int y = 0; y < h; ++y) {
+        JSAMPROW row = reinterpret_cast<JSAMPROW>(const_cast<char*>(samples.data())) + y * w * 3;
+        jpeg_write_scanlines(&c, &row, 1);
+    }
+    jpeg_finish_compress(&c);
+    jpeg_destroy_compress(&c);
+    std::string s(reinterpret_cast<char*>(buf), size);
+    std::free(buf);
+    return s;
+}
+
+}  // namespace
+
+TEST(KqconvFaults, FailedWritesKeepTheEarlierFile) {
+    struct Fault {
+        const char* call;
+        long after;
+        const char* err;
+    };
+    const Fault faults[] = {
+        {"write", 0, "ENOSPC"}, {"write", 100, "EIO"}, {"write", 5000, "ENOSPC"}, {"rename", 0, "EIO"}};
+    struct Case {
+        const char* out;
+        const char* expect[4];  // the message for each fault above
+    };
+    const Case cases[] = {
+        {"out.png",
+         {"can't write (No space left on device)", "can't write (Input/output error)",
+          "can't write (No space left on device)", "can't replace (Input/output error)"}},
+        {"out.pam",
+         {"can't write (No space left on device)", "can't write (Input/output error)",
+          "can't write (No space left on device)", "can't replace (Input/output error)"}},
+        {"out.ppm",
+         {"can't write (No space left on device)", "can't write (Input/output error)",
+          "can't write (No space left on device)", "can't replace (Input/output error)"}},
+        {"out.tkq",
+         {"Can't put picture header to disk", "Can't put picture header to disk",
+          "Can't write packed pixel data", "Can't write packed pixel data"}},
+    };
+    ScratchDir dir;
+    write_file(dir / "in.pam", "P7\nWIDTH 64\nHEIGHT 48\nDEPTH 3\nMAXVAL 255\nENDHDR\n" +
+                                   random_samples(64 * 48 * 3));
+    const std::string old = "the earlier file, kept byte for byte";
+    for (const Case& c : cases) {
+        for (int i = 0; i < 4; ++i) {
+            const Fault& f = faults[i];
+            SCOPED_TRACE(std::string(c.out) + " / " + f.call + " " + std::to_string(f.after));
+            write_file(dir / c.out, old);
+            const std::string env = "ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=0 "
+                                    "LD_PRELOAD='" + std::string(KQ_FAULTS_PATH) +
+                                    "' KQ_FAULT_CALL=" + f.call + " KQ_FAULT_AFTER=" +
+                                    std::to_string(f.after) + " KQ_FAULT_ERRNO=" + f.err + " ";
+            const KqcRun r = run_kqconv(dir, env, std::string("in.pam ") + c.out);
+            EXPECT_EQ(r.status, 1);
+            EXPECT_EQ(r.err, "ERROR : " + std::string(c.out) + " : " + c.expect[i] + "\n");
+            EXPECT_EQ(read_file(dir / c.out), old);
+            int files = 0;  // in.pam and the output: no temporary of either writer
+            for (const auto& e : std::filesystem::directory_iterator(dir.path())) (void)e, ++files;
+            EXPECT_EQ(files, 2);
+            std::filesystem::remove(dir / c.out);
+        }
+    }
+    // Without a fault the same runs replace the file.
+    write_file(dir / "out.png", old);
+    EXPECT_EQ(run_kqconv(dir, "", "in.pam out.png").status, 0);
+    EXPECT_EQ(read_png(read_input((dir / "out.png").string())).width, 64);
+}
+
+// Small files that claim much more work than they hold end with a message at once.
+TEST(KqconvFaults, InflatedInputsAreRefused) {
+    const std::string jpeg = progressive_jpeg(96, 64);
+    const size_t last_scan = jpeg.rfind("\xff\xda");
+    const std::string scan = jpeg.substr(last_scan, jpeg.size() - 2 - last_scan);
+    std::string many = jpeg.substr(0, jpeg.size() - 2);
+    for (int i = 0; i < 600; ++i) many += scan;
+    many += "\xff\xd9";
+    const std::string cut = jpeg.substr(0, jpeg.find("\xff\xda") + 40) + "\xff\xd9";
+    const struct {
+        Picture (*reader)(Bytes);
+        std::string bytes;
+        const char* err;  // nullptr: read as a picture
+    } cases[] = {
+        {read_jpeg, jpeg, nullptr},
+        {read_jpeg, many, "bad JPEG: more than 500 scans"},
+        {read_jpeg, cut, "bad JPEG: Corrupt JPEG data: premature end of data segment"},
+        {read_pnm, "P5\n800000 800000\n255\n", "picture too large for memory"},
+        {read_pnm, "P7\nWIDTH 9999999\nHEIGHT 999999\nDEPTH 4\nMAXVAL 255\nENDHDR\n",
+         "picture too large"},
+    };
+    for (const auto& c : cases) {
+        const Bytes bytes(reinterpret_cast<const uint8_t*>(c.bytes.data()), c.bytes.size());
+        try {
+            const Picture pic = c.reader(bytes);
+            EXPECT_EQ(c.err, nullptr);
+            EXPECT_EQ(pic.width * pic.height * pic.channels, 96 * 64 * 3);
+        } catch (const ConvError& e) {
+            EXPECT_STREQ(e.what(), c.err ? c.err : "(reads)");
+        }
+    }
+}
+
+#endif  // KQCONV_PATH
