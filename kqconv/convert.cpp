@@ -19,11 +19,23 @@
 
 #include "kqconv/alpha.h"
 
-void Picture::allocate(int64_t w, int64_t h, int ch) {
+void Picture::check_size(int64_t w, int64_t h, int ch, int64_t other_bytes) {
     // Sizes come from file headers: refuse what cannot be addressed before allocating.
+#ifdef KQ_FUZZ_BUILD
+    constexpr int64_t kMaxSamples = int64_t(1) << 24;  // the fuzz build stays small
+#else
     constexpr int64_t kMaxSamples = int64_t(1) << 40;
+#endif
     if (w <= 0 || h <= 0) throw ConvError("empty picture");
     if (w > kMaxSamples / h || w * h > kMaxSamples / ch) throw ConvError("picture too large");
+    // A picture larger than the machine's memory would only end in the kernel's
+    // out-of-memory kill once a reader fills it (a small damaged file can claim one).
+    static const int64_t memory = int64_t(::sysconf(_SC_PHYS_PAGES)) * ::sysconf(_SC_PAGESIZE);
+    if (memory > 0 && w * h * ch + other_bytes > memory) throw ConvError("picture too large for memory");
+}
+
+void Picture::allocate(int64_t w, int64_t h, int ch) {
+    check_size(w, h, ch);
     width = w;
     height = h;
     channels = ch;

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <span>
@@ -22,6 +23,12 @@ public:
     void reset(size_t n) {
         p_.reset(new uint8_t[n]);
         n_ = n;
+#ifdef KQ_FUZZ_BUILD
+        // Filled alternately with 0x00 and 0xff: a sample that a reader leaves
+        // unwritten shows as a difference between two readings of one input.
+        static uint8_t fill = 0;
+        std::memset(p_.get(), fill ^= 0xff, n);
+#endif
     }
     uint8_t* data() { return p_.get(); }
     const uint8_t* data() const { return p_.get(); }
@@ -48,6 +55,9 @@ struct Picture {
     int64_t pixels() const { return width * height; }
     // Sizes the sample array, refusing sizes that cannot be addressed.
     void allocate(int64_t w, int64_t h, int ch);
+    // The refusal alone, for readers whose library allocates before the picture is;
+    // `other_bytes` is what the library needs beside the samples.
+    static void check_size(int64_t w, int64_t h, int ch, int64_t other_bytes = 0);
 };
 
 struct ConvError : std::runtime_error {

@@ -5,6 +5,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <functional>
 #include <system_error>
@@ -26,6 +27,7 @@ namespace {
 struct PngError {
     std::jmp_buf jump;
     char message[200];
+    bool output_failed;  // the message is the output's own, as OutFile words it
 };
 
 void png_on_error(png_structp png, png_const_charp msg) {
@@ -51,7 +53,12 @@ void png_read_bytes(png_structp png, png_bytep out, size_t n) {
 
 void png_write_bytes(png_structp png, png_bytep p, size_t n) {
     auto* out = static_cast<OutFile*>(png_get_io_ptr(png));
-    if (std::fwrite(p, 1, n, out->stream()) != n) png_error(png, "can't write");
+    if (std::fwrite(p, 1, n, out->stream()) != n) {
+        char why[160];
+        std::snprintf(why, sizeof why, "can't write (%s)", std::strerror(errno));
+        static_cast<PngError*>(png_get_error_ptr(png))->output_failed = true;
+        png_error(png, why);
+    }
 }
 
 void png_flush_bytes(png_structp) {}
@@ -80,6 +87,13 @@ void read_png_into(Bytes bytes, Picture& pic, const RowsDecoded& progress) {
         throw ConvError(std::string("bad PNG: ") + err.message);
     }
     png_set_read_fn(png, &src, png_read_bytes);
+    // Text, colour profiles and suggested palettes change no sample: they are skipped
+    // unread rather than inflated. The limits on the other kept chunks are set here
+    // so that they do not depend on how the library was built.
+    static const png_byte skipped[] = "iCCP\0iTXt\0sPLT\0tEXt\0zTXt\0eXIf";
+    png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, skipped, 6);
+    png_set_chunk_cache_max(png, 1000);
+    png_set_chunk_malloc_max(png, 8000000);
     png_read_info(png, info);
     const png_uint_32 w = png_get_image_width(png, info);
     const png_uint_32 h = png_get_image_height(png, info);
@@ -269,7 +283,8 @@ void write_png(const Picture& pic, OutFile& out, int level, int threads) {
     png_infop info = png_create_info_struct(png);
     if (!info || setjmp(err.jump)) {
         png_destroy_write_struct(&png, &info);
-        throw ConvError(std::string("can't write PNG: ") + err.message);
+        throw ConvError(err.output_failed ? std::string(err.message)
+                                          : std::string("can't write PNG: ") + err.message);
     }
     png_set_write_fn(png, &out, png_write_bytes, png_flush_bytes);
     png_set_IHDR(png, info, png_uint_32(pic.width), png_uint_32(pic.height), 8,
@@ -312,10 +327,22 @@ void jpeg_on_error(j_common_ptr c) {
     std::longjmp(e->jump, 1);
 }
 
-// A file that ends early is an error, not a picture padded with grey; other
-// warnings (stray bytes between markers) do not change the samples.
+// A file or a scan that ends early is an error, not a picture padded with grey;
+// other warnings (stray bytes between markers) do not change the samples.
 void jpeg_on_message(j_common_ptr c, int level) {
-    if (level < 0 && c->err->msg_code == JWRN_JPEG_EOF) jpeg_on_error(c);
+    if (level < 0 && (c->err->msg_code == JWRN_JPEG_EOF || c->err->msg_code == JWRN_HIT_MARKER))
+        jpeg_on_error(c);
+}
+
+// Each scan of a progressive file passes over the whole picture, so a small file
+// of many empty scans costs minutes; real files have a few dozen at most.
+constexpr int kMaxJpegScans = 500;
+
+void jpeg_on_progress(j_common_ptr c) {
+    if (reinterpret_cast<j_decompress_ptr>(c)->input_scan_number <= kMaxJpegScans) return;
+    auto* e = reinterpret_cast<JpegError*>(c->err);
+    std::snprintf(e->message, sizeof e->message, "more than %d scans", kMaxJpegScans);
+    std::longjmp(e->jump, 1);
 }
 
 }  // namespace
@@ -326,6 +353,8 @@ Picture read_jpeg(Bytes bytes) {
     std::vector<JSAMPROW> rows;
     JpegError err{};
     jpeg_decompress_struct cinfo{};
+    jpeg_progress_mgr progress{};
+    progress.progress_monitor = jpeg_on_progress;
     cinfo.err = jpeg_std_error(&err.mgr);
     err.mgr.error_exit = jpeg_on_error;
     err.mgr.emit_message = jpeg_on_message;
@@ -334,6 +363,7 @@ Picture read_jpeg(Bytes bytes) {
         throw ConvError(std::string("bad JPEG: ") + err.message);
     }
     jpeg_create_decompress(&cinfo);
+    cinfo.progress = &progress;
     jpeg_mem_src(&cinfo, bytes.data(), static_cast<unsigned long>(bytes.size()));
     jpeg_read_header(&cinfo, TRUE);
     if (cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK) {
@@ -341,6 +371,22 @@ Picture read_jpeg(Bytes bytes) {
         std::longjmp(err.jump, 1);
     }
     cinfo.out_color_space = cinfo.num_components == 1 ? JCS_GRAYSCALE : JCS_RGB;
+    // A file of several scans keeps every coefficient (two bytes each) of the whole
+    // picture, allocated by the start below: a size the picture would refuse is
+    // refused before them.
+    jpeg_calc_output_dimensions(&cinfo);
+    int64_t coefficients = 0;
+    if (cinfo.progressive_mode || cinfo.comps_in_scan < cinfo.num_components)
+        for (int i = 0; i < cinfo.num_components; ++i)
+            coefficients += int64_t(cinfo.comp_info[i].width_in_blocks) *
+                            cinfo.comp_info[i].height_in_blocks * 64 * 2;
+    try {
+        Picture::check_size(cinfo.output_width, cinfo.output_height, cinfo.output_components,
+                            coefficients);
+    } catch (...) {
+        jpeg_destroy_decompress(&cinfo);
+        throw;
+    }
     jpeg_start_decompress(&cinfo);
     const int channels = cinfo.output_components;
     try {

@@ -1,0 +1,121 @@
+// kqconv under hostile conditions: writes that fail part way or a rename that
+// fails (through the preloaded fault library) never lose the earlier file nor
+// leave a temporary, and damaged or inflated inputs are refused quickly.
+#ifdef KQCONV_PATH
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <random>
+#include <string>
+
+#include "kqconv/convert.h"
+#include "tests/kqc_runner.h"
+
+namespace {
+
+KqcRun run_kqconv(const ScratchDir& dir, const std::string& env, const std::string& args) {
+    const std::string cmd = "cd '" + dir.path().string() + "' && " + env + "'" + KQCONV_PATH +
+                            "' " + args + " > .stdout 2> .stderr";
+    const int rc = std::system(cmd.c_str());
+    KqcRun r;
+    r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+    r.err = read_file(dir / ".stderr");
+    std::filesystem::remove(dir / ".stdout");
+    std::filesystem::remove(dir / ".stderr");
+    return r;
+}
+
+std::string random_samples(size_t n) {
+    std::mt19937 rng(13);
+    std::string s(n, '\0');
+    for (char& c : s) c = char(rng());
+    return s;
+}
+
+}  // namespace
+
+TEST(KqconvFaults, FailedWritesKeepTheEarlierFile) {
+    struct Fault {
+        const char* call;
+        long after;
+        const char* err;
+        const char* why;  // the errno text in the PNG, PAM and PPM writers' messages
+        const char* tkq;  // libkq's message
+    };
+    const Fault faults[] = {
+        {"write", 0, "ENOSPC", "No space left on device", "Can't put picture header to disk"},
+        {"write", 100, "EIO", "Input/output error", "Can't put picture header to disk"},
+        {"write", 5000, "ENOSPC", "No space left on device", "Can't write packed pixel data"},
+        {"rename", 0, "EIO", "Input/output error", "Can't write packed pixel data"},
+    };
+    ScratchDir dir;
+    write_file(dir / "in.pam", "P7\nWIDTH 64\nHEIGHT 48\nDEPTH 3\nMAXVAL 255\nENDHDR\n" +
+                                   random_samples(64 * 48 * 3));
+    const std::string old = "the earlier file, kept byte for byte";
+    for (const std::string out : {"out.png", "out.pam", "out.ppm", "out.tkq"}) {
+        for (const Fault& f : faults) {
+            SCOPED_TRACE(out + " / " + f.call + " " + std::to_string(f.after));
+            write_file(dir / out, old);
+            const std::string env = "ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=0 "
+                                    "LD_PRELOAD='" + std::string(KQ_FAULTS_PATH) +
+                                    "' KQ_FAULT_CALL=" + f.call + " KQ_FAULT_AFTER=" +
+                                    std::to_string(f.after) + " KQ_FAULT_ERRNO=" + f.err + " ";
+            const KqcRun r = run_kqconv(dir, env, "in.pam " + out);
+            const std::string why = out == "out.tkq" ? f.tkq
+                                    : std::string(f.call) == "rename"
+                                        ? "can't replace (" + std::string(f.why) + ")"
+                                        : "can't write (" + std::string(f.why) + ")";
+            EXPECT_EQ(r.status, 1);
+            EXPECT_EQ(r.err, "ERROR : " + out + " : " + why + "\n");
+            EXPECT_EQ(read_file(dir / out), old);
+            int files = 0;  // in.pam and the output: no temporary of either writer
+            for (const auto& e : std::filesystem::directory_iterator(dir.path())) (void)e, ++files;
+            EXPECT_EQ(files, 2);
+            std::filesystem::remove(dir / out);
+        }
+    }
+    // Without a fault the same runs replace the file.
+    write_file(dir / "out.png", old);
+    EXPECT_EQ(run_kqconv(dir, "", "in.pam out.png").status, 0);
+    EXPECT_EQ(read_png(read_input((dir / "out.png").string())).width, 64);
+}
+
+// Small files that claim much more work than they hold end with a message at once.
+TEST(KqconvFaults, InflatedInputsAreRefused) {
+    const std::string jpeg =
+        read_file(std::filesystem::path(KQ_SOURCE_DIR) / "tests/fuzz/corpus/jpeg/rgb_progressive.jpg");
+    const size_t last_scan = jpeg.rfind("\xff\xda");
+    const std::string scan = jpeg.substr(last_scan, jpeg.size() - 2 - last_scan);
+    std::string many = jpeg.substr(0, jpeg.size() - 2);
+    for (int i = 0; i < 600; ++i) many += scan;
+    many += "\xff\xd9";
+    // The first scan (header 14 bytes) keeps one byte of its data.
+    const std::string cut = jpeg.substr(0, jpeg.find("\xff\xda") + 15) + "\xff\xd9";
+    const struct {
+        Picture (*reader)(Bytes);
+        std::string bytes;
+        const char* err;  // nullptr: read as a picture
+    } cases[] = {
+        {read_jpeg, jpeg, nullptr},
+        {read_jpeg, many, "bad JPEG: more than 500 scans"},
+        {read_jpeg, cut, "bad JPEG: Corrupt JPEG data: premature end of data segment"},
+        {read_pnm, "P5\n800000 800000\n255\n", "picture too large for memory"},
+        {read_pnm, "P7\nWIDTH 9999999\nHEIGHT 999999\nDEPTH 4\nMAXVAL 255\nENDHDR\n",
+         "picture too large"},
+    };
+    for (const auto& c : cases) {
+        const Bytes bytes(reinterpret_cast<const uint8_t*>(c.bytes.data()), c.bytes.size());
+        try {
+            const Picture pic = c.reader(bytes);
+            EXPECT_EQ(c.err, nullptr);
+            EXPECT_EQ(pic.width * pic.height * pic.channels, 19 * 13 * 3);
+        } catch (const ConvError& e) {
+            EXPECT_STREQ(e.what(), c.err ? c.err : "(reads)");
+        }
+    }
+}
+
+#endif  // KQCONV_PATH
