@@ -195,8 +195,15 @@ void deflate_band(const Picture& pic, int level, Band& band) {
     z_stream zs{};
     if (deflateInit2(&zs, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) return;
     band.z.resize(deflateBound(&zs, uLong(band.y1 - band.y0) * (stride + 1)) + 64);
-    zs.next_out = band.z.data();
-    zs.avail_out = uInt(band.z.size());
+    // zlib counts in 32 bits: rows and bands beyond 4 GiB go through in pieces.
+    constexpr size_t kPiece = 0xffffffffu;
+    const auto room = [&] {
+        const size_t used = zs.total_out;
+        if (used == band.z.size()) band.z.resize(used * 2);
+        zs.next_out = band.z.data() + used;
+        zs.avail_out = uInt(std::min(band.z.size() - used, kPiece));
+    };
+    room();
     band.adler = adler32(0, nullptr, 0);
     bool ok = true;
     for (int64_t y = band.y0; y < band.y1 && ok; ++y) {
@@ -209,20 +216,21 @@ void deflate_band(const Picture& pic, int level, Band& band) {
             line[0] = uint8_t(choose_filter(row, y == 0 ? nullptr : row - stride, stride,
                                             size_t(pic.channels), cand, f));
         }
-        band.adler = adler32(band.adler, line.data(), uInt(line.size()));
-        zs.next_in = line.data();
-        zs.avail_in = uInt(line.size());
-        const int flush = y + 1 < band.y1 ? Z_NO_FLUSH : band.last ? Z_FINISH : Z_SYNC_FLUSH;
-        do {
-            if (zs.avail_out == 0) {
-                const size_t used = band.z.size();
-                band.z.resize(used * 2);
-                zs.next_out = band.z.data() + used;
-                zs.avail_out = uInt(band.z.size() - used);
-            }
-            const int r = deflate(&zs, flush);
-            if (r != Z_OK && r != Z_STREAM_END && r != Z_BUF_ERROR) ok = false;
-        } while (ok && zs.avail_out == 0);
+        band.adler = adler32_z(band.adler, line.data(), line.size());
+        for (size_t at = 0; at < line.size() && ok;) {
+            const size_t piece = std::min(line.size() - at, kPiece);
+            zs.next_in = line.data() + at;
+            zs.avail_in = uInt(piece);
+            at += piece;
+            const int flush = at < line.size() || y + 1 < band.y1 ? Z_NO_FLUSH
+                              : band.last                          ? Z_FINISH
+                                                                   : Z_SYNC_FLUSH;
+            do {
+                if (zs.avail_out == 0) room();
+                const int r = deflate(&zs, flush);
+                if (r != Z_OK && r != Z_STREAM_END && r != Z_BUF_ERROR) ok = false;
+            } while (ok && zs.avail_out == 0);
+        }
     }
     band.z.resize(zs.total_out);
     deflateEnd(&zs);
