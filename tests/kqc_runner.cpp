@@ -88,6 +88,26 @@ KqcRun run_kqc_in(const ScratchDir& dir, const std::string& script,
     return r;
 }
 
+KqcRun run_in(const ScratchDir& dir, const std::string& command) {
+    const std::string cmd = "cd " + quote(dir.path().string()) + " && " + command +
+                            " > .stdout 2> .stderr";
+    const int rc = std::system(cmd.c_str());
+    KqcRun r;
+    r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+    r.out = read_file(dir / ".stdout");
+    r.err = strip_sanitizer_notes(read_file(dir / ".stderr"));
+    std::filesystem::remove(dir / ".stdout");
+    std::filesystem::remove(dir / ".stderr");
+    return r;
+}
+
+std::string fault_env(const std::string& call, long after, const std::string& err) {
+    // The sanitizer runtime wants to come first; the fault library is plain code.
+    return "ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=0 LD_PRELOAD=" +
+           quote(KQ_FAULTS_PATH) + " KQ_FAULT_CALL=" + call +
+           " KQ_FAULT_AFTER=" + std::to_string(after) + " KQ_FAULT_ERRNO=" + err + " ";
+}
+
 KqcRun run_kqc(const std::string& script, const std::vector<std::string>& args,
                const std::string& input) {
     ScratchDir dir;

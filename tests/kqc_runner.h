@@ -38,6 +38,14 @@ KqcRun run_kqc_in(const ScratchDir& dir, const std::string& script,
 KqcRun run_kqc(const std::string& script, const std::vector<std::string>& args = {"-s"},
                const std::string& input = "");
 
+// Runs a shell command line (another program, with its arguments and any input
+// redirection) with the working folder `dir`, capturing its output and status.
+KqcRun run_in(const ScratchDir& dir, const std::string& command);
+
+// The shell-line prefix that preloads the fault library: `call` (write, fwrite,
+// rename or fsync) fails with `err` after `after` bytes (writes) or calls.
+std::string fault_env(const std::string& call, long after, const std::string& err = "ENOSPC");
+
 std::string read_file(const std::filesystem::path& p);
 void write_file(const std::filesystem::path& p, const std::string& bytes);
 

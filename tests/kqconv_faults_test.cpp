@@ -17,15 +17,7 @@
 namespace {
 
 KqcRun run_kqconv(const ScratchDir& dir, const std::string& env, const std::string& args) {
-    const std::string cmd = "cd '" + dir.path().string() + "' && " + env + "'" + KQCONV_PATH +
-                            "' " + args + " > .stdout 2> .stderr";
-    const int rc = std::system(cmd.c_str());
-    KqcRun r;
-    r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-    r.err = read_file(dir / ".stderr");
-    std::filesystem::remove(dir / ".stdout");
-    std::filesystem::remove(dir / ".stderr");
-    return r;
+    return run_in(dir, env + "'" + KQCONV_PATH + "' " + args);
 }
 
 std::string random_samples(size_t n) {
@@ -59,11 +51,7 @@ TEST(KqconvFaults, FailedWritesKeepTheEarlierFile) {
         for (const Fault& f : faults) {
             SCOPED_TRACE(out + " / " + f.call + " " + std::to_string(f.after));
             write_file(dir / out, old);
-            const std::string env = "ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=0 "
-                                    "LD_PRELOAD='" + std::string(KQ_FAULTS_PATH) +
-                                    "' KQ_FAULT_CALL=" + f.call + " KQ_FAULT_AFTER=" +
-                                    std::to_string(f.after) + " KQ_FAULT_ERRNO=" + f.err + " ";
-            const KqcRun r = run_kqconv(dir, env, "in.pam " + out);
+            const KqcRun r = run_kqconv(dir, fault_env(f.call, f.after, f.err), "in.pam " + out);
             const std::string why = out == "out.tkq" ? f.tkq
                                     : std::string(f.call) == "rename"
                                         ? "can't replace (" + std::string(f.why) + ")"

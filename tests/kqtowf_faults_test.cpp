@@ -20,14 +20,7 @@ namespace {
 const std::string kErrorExit = "\akqtowf error exit\n";
 
 KqcRun run_kqtowf_in(const ScratchDir& dir, const std::string& args, const std::string& prefix) {
-    const std::string cmd = "cd '" + dir.path().string() + "' && " + prefix + "'" + KQTOWF_PATH +
-                            "' " + args + " < /dev/null > .stdout 2> .stderr";
-    const int rc = std::system(cmd.c_str());
-    KqcRun r;
-    r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-    r.out = read_file(dir / ".stdout");
-    r.err = read_file(dir / ".stderr");
-    return r;
+    return run_in(dir, prefix + "'" + KQTOWF_PATH + "' " + args + " < /dev/null");
 }
 
 // A picture of zero pixels.
@@ -47,12 +40,6 @@ bool temporary_left(const ScratchDir& dir) {
     for (const auto& e : fs::directory_iterator(dir.path()))
         if (e.path().filename().string().find(".wftmp") != std::string::npos) return true;
     return false;
-}
-
-std::string faults(const std::string& call, long after, const char* err) {
-    return "ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=0 LD_PRELOAD='" +
-           std::string(KQ_FAULTS_PATH) + "' KQ_FAULT_CALL=" + call +
-           " KQ_FAULT_AFTER=" + std::to_string(after) + " KQ_FAULT_ERRNO=" + err + " ";
 }
 
 }  // namespace
@@ -87,7 +74,7 @@ TEST(KqtowfFaults, EarlierFileSurvivesEveryFailure) {
                          f.err);
             write_file(dir / "out.wf", old);
             const KqcRun r = run_kqtowf_in(dir, std::string("-f -x ") + kind + " p.tkq out",
-                                           faults(f.call, f.after, f.err));
+                                           fault_env(f.call, f.after, f.err));
             const bool direct = summed && f.summed_message;
             EXPECT_EQ(r.status, 1);
             EXPECT_EQ(r.err, convert + (direct ? f.summed_message : f.mip_message) +

@@ -21,14 +21,9 @@ uint32_t be32(const std::string& s, size_t at) {
 // Runs `kqtowf args` in dir with standard input `input`.
 KqcRun run_kqtowf(const ScratchDir& dir, const std::string& args, const std::string& input = "") {
     write_file(dir / ".stdin", input);
-    const std::string cmd = "cd '" + dir.path().string() + "' && '" + KQTOWF_PATH + "' " + args +
-                            " < .stdin > .stdout 2> .stderr";
-    const int rc = std::system(cmd.c_str());
-    KqcRun r;
-    r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-    r.out = read_file(dir / ".stdout");
-    r.err = read_file(dir / ".stderr");
-    return r;
+    std::string cmd = "'";
+    cmd += KQTOWF_PATH;
+    return run_in(dir, cmd + "' " + args + " < .stdin");
 }
 
 // Writes a picture of any layout through libkq; pixel(x, y, channel) gives values.

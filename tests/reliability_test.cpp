@@ -25,12 +25,6 @@ bool temporary_left(const ScratchDir& dir) {
     return false;
 }
 
-std::string faults(const std::string& call, long after, const char* err = "ENOSPC") {
-    // The sanitizer runtime wants to come first; the fault library is plain code.
-    return "ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=0 LD_PRELOAD='" +
-           std::string(KQ_FAULTS_PATH) + "' KQ_FAULT_CALL=" + call +
-           " KQ_FAULT_AFTER=" + std::to_string(after) + " KQ_FAULT_ERRNO=" + err + " ";
-}
 
 }  // namespace
 
@@ -62,7 +56,7 @@ TEST(WriteFaults, OldFileSurvivesEveryFailure) {
             const KqcRun r = run_kqc_in(dir,
                                         "create a -s 0 0 64 48\nclear a -rgba 1 0.5 0.25 1\n" +
                                             std::string(c.command) + "\n",
-                                        {"-s"}, "", faults(f.call, f.after, f.err));
+                                        {"-s"}, "", fault_env(f.call, f.after, f.err));
             EXPECT_EQ(r.status, c.status) << r.err;
             EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
             if (c.status == 1) {
@@ -78,7 +72,7 @@ TEST(WriteFaults, ReplacesFileWhenNothingFails) {
     ScratchDir dir;
     write_file(dir / "out.yuv", "old");
     const KqcRun r = run_kqc_in(dir, "create a -s 0 0 64 48\nwriteyuv a out.yuv\n", {"-s"}, "",
-                                faults("write", 1 << 20));
+                                fault_env("write", 1 << 20));
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(fs::file_size(dir / "out.yuv"), 64u * 48u * 2u);
 }
