@@ -1,7 +1,10 @@
 # Convenience front end over CMake.
-#   make          build build/kqc (and build/kqtowf)
-#   make test     build and run every test, then the whole suite again under ASan+UBSan
-#   make demo     build and run examples/demo.kqc, then kqtowf on its picture
+#   make          build build/kqc, build/kqtowf, build/kqconv and the tests
+#   make deps     check the Debian packages the build, demo and tests need; install
+#                 the missing ones when root (or password-less sudo), else say how
+#   make test     deps, then every test, the whole suite again under ASan+UBSan and
+#                 the fuzz smoke; ends with one summary
+#   make demo     deps, the programs only, then the demo, the showcase and kqtowf
 #   make bench    in-process lap times of the main commands (bench/run.sh)
 #   make man      regenerate docs/*.1 from the programs' help texts
 #   make install  install the programs and manual pages (PREFIX, DESTDIR)
@@ -10,34 +13,47 @@
 #   make fuzz-smoke  run each for FUZZ_SECONDS from its corpus (make test: 20 s)
 #   make soak     random scripts through the release and sanitizer builds (SOAK_COUNT)
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+MAKEFLAGS += --no-print-directory
 
 FUZZ_SECONDS ?= 20
 SOAK_COUNT ?= 20000
 PREFIX ?= /usr/local
 
-.PHONY: all build test test-fast test-san fuzz fuzz-smoke soak demo bench man install package clean
+.PHONY: all deps programs build test test-fast test-san fuzz fuzz-smoke soak demo bench man install package clean
 
 all: build
 
-build:
+deps:
+	@tools/deps.sh build test
+
+# Configured once; cmake reconfigures by itself when a CMakeLists.txt changes.
+build/CMakeCache.txt:
 	cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
+
+build: build/CMakeCache.txt
 	cmake --build build -j $(JOBS)
+
+programs: build/CMakeCache.txt
+	cmake --build build -j $(JOBS) --target programs
 
 build-san/CMakeCache.txt:
 	cmake -S . -B build-san -DCMAKE_BUILD_TYPE=Debug -DKQ_SANITIZE=ON >/dev/null
 
 test-fast: build
-	cd build && ctest --output-on-failure -j $(JOBS)
+	cd build && ctest --output-on-failure -j $(JOBS) --output-junit $(CURDIR)/build/junit.xml
 
 test-san: build-san/CMakeCache.txt
 	cmake --build build-san -j $(JOBS)
 	cd build-san && ASAN_OPTIONS=allocator_may_return_null=1:detect_leaks=0 \
-	  UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j $(JOBS)
+	  UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j $(JOBS) \
+	  --output-junit $(CURDIR)/build-san/junit.xml
 
-fuzz:
+build-fuzz/CMakeCache.txt:
 	@command -v clang++ >/dev/null || { echo "make fuzz needs clang++"; exit 1; }
 	cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKQ_FUZZ=ON -DKQ_BENCH=OFF \
 	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
+
+fuzz: build-fuzz/CMakeCache.txt
 	cmake --build build-fuzz -j $(JOBS)
 
 fuzz-smoke: fuzz
@@ -47,9 +63,14 @@ soak: build build-san/CMakeCache.txt
 	cmake --build build-san -j $(JOBS)
 	python3 tests/soak/soak.py --count $(SOAK_COUNT)
 
-test: test-fast test-san fuzz-smoke
+# Every stage runs even when an earlier one fails, so that the summary is whole.
+test: deps
+	@rm -f build/junit.xml build-san/junit.xml; rm -rf build-fuzz/work/*.log
+	@$(MAKE) -k test-fast test-san fuzz-smoke; rc=$$?; \
+	  tests/summary.py release=build/junit.xml sanitizers=build-san/junit.xml \
+	    --fuzz build-fuzz/work || rc=1; exit $$rc
 
-demo: build
+demo: deps programs
 	cd examples && ../build/kqc demo.kqc
 	mkdir -p build/demo
 	cd examples && ../build/kqc showcase.kqc

@@ -1,5 +1,11 @@
-# Captures the build's date, machine, operating system and user once, at configure time.
-execute_process(COMMAND date OUTPUT_VARIABLE KQ_BUILD_DATE OUTPUT_STRIP_TRAILING_WHITESPACE)
+# Captures the build's date, machine, operating system and user at configure time.
+# The date is the build folder's first configure, kept in the cache, so that a
+# later configure writes the same header and nothing recompiles or relinks.
+if(NOT KQ_BUILD_DATE_CACHED)
+  execute_process(COMMAND date OUTPUT_VARIABLE date_now OUTPUT_STRIP_TRAILING_WHITESPACE)
+  set(KQ_BUILD_DATE_CACHED "${date_now}" CACHE INTERNAL "date of the first configure")
+endif()
+set(KQ_BUILD_DATE "${KQ_BUILD_DATE_CACHED}")
 execute_process(COMMAND uname -n OUTPUT_VARIABLE KQ_BUILD_MACHINE OUTPUT_STRIP_TRAILING_WHITESPACE)
 execute_process(COMMAND uname -s -r -m OUTPUT_VARIABLE KQ_BUILD_OS OUTPUT_STRIP_TRAILING_WHITESPACE)
 execute_process(COMMAND id -un OUTPUT_VARIABLE KQ_BUILD_USER OUTPUT_STRIP_TRAILING_WHITESPACE)
