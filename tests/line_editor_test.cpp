@@ -85,11 +85,11 @@ TEST(LineEditor, CompletionOffers) {
 
 // One kqc run on a pseudo-terminal as standard input, output and error: each line
 // is typed once kqc has prompted for it (at once with -s), then end of input.
-// Returns everything the terminal showed, carriage returns removed.
-std::string terminal_session(const ScratchDir& dir, const std::string& home, const Words& args,
+// Returns everything the terminal showed, carriage returns removed, and the status.
+KqcRun terminal_session(const ScratchDir& dir, const std::string& home, const Words& args,
                              const Words& lines) {
     const int master = posix_openpt(O_RDWR | O_NOCTTY);
-    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return "no pty";
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return {-1, "no pty", ""};
     const std::string slave = ptsname(master);
     const pid_t pid = fork();
     if (pid == 0) {
@@ -141,11 +141,10 @@ std::string terminal_session(const ScratchDir& dir, const std::string& home, con
     if (waitpid(pid, &status, WNOHANG) == 0) {
         kill(pid, SIGKILL);
         waitpid(pid, &status, 0);
-        shown += "[kqc did not end]";
     }
     close(master);
     std::erase(shown, '\r');
-    return shown;
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, shown, ""};
 }
 
 size_t occurrences(const std::string& text, const std::string& part) {
@@ -190,9 +189,9 @@ TEST(LineEditor, TerminalSessionsAndTheSameBytesThroughAPipe) {
     ScratchDir dir, home, pipe_home;
     write_file(dir / "scriptfile.kqc", "tomo ?\n");
     for (const auto& row : rows) {
-        const std::string shown = terminal_session(dir, home.path().string(), row.args, row.lines);
-        EXPECT_EQ(occurrences(shown, row.shown), row.times) << row.what << "\n" << shown;
-        EXPECT_EQ(shown.find("[kqc did not end]"), std::string::npos) << row.what;
+        const KqcRun typed = terminal_session(dir, home.path().string(), row.args, row.lines);
+        EXPECT_EQ(occurrences(typed.out, row.shown), row.times) << row.what << "\n" << typed.out;
+        EXPECT_EQ(typed.status, 0) << row.what;
 
         std::string keys;
         for (const std::string& line : row.lines) keys += line;
@@ -207,6 +206,22 @@ TEST(LineEditor, TerminalSessionsAndTheSameBytesThroughAPipe) {
     const std::string history = read_file(home / ".kqc_history");
     EXPECT_NE(history.find("include\\040scriptfile.kqc"), std::string::npos) << history;
     EXPECT_FALSE(std::filesystem::exists(pipe_home / ".kqc_history"));
+
+    // The file keeps the last 1000 lines.
+    std::string old_lines = "_HiStOrY_V2_\n";
+    for (int i = 0; i < 1200; ++i) old_lines += "blist\\040" + std::to_string(i) + "\n";
+    write_file(home / ".kqc_history", old_lines);
+    EXPECT_EQ(terminal_session(dir, home.path().string(), {}, {"tomo ?\n"}).status, 0);
+    const std::string kept = read_file(home / ".kqc_history");
+    EXPECT_EQ(std::count(kept.begin(), kept.end(), '\n'), 1001);
+    EXPECT_EQ(kept.find("\nblist\\040200\n"), std::string::npos);
+    EXPECT_NE(kept.find("\nblist\\040201\n"), std::string::npos);
+    EXPECT_TRUE(kept.ends_with("\ntomo\\040?\n")) << kept.substr(kept.size() - 40);
+
+    // A home folder that cannot take the file costs the history, not the run.
+    const KqcRun homeless = terminal_session(dir, (dir / "no/such/home").string(), {}, {"tomo ?\n"});
+    EXPECT_EQ(homeless.status, 0);
+    EXPECT_EQ(occurrences(homeless.out, tomo), 1u) << homeless.out;
 }
 
 }  // namespace
