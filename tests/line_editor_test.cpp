@@ -205,6 +205,7 @@ TEST(LineEditor, TerminalSessionsAndTheSameBytesThroughAPipe) {
     }
     const std::string history = read_file(home / ".kqc_history");
     EXPECT_NE(history.find("include\\040scriptfile.kqc"), std::string::npos) << history;
+    EXPECT_EQ(history.find("antif\\"), std::string::npos) << history;  // -s keeps none
     EXPECT_FALSE(std::filesystem::exists(pipe_home / ".kqc_history"));
 
     // The file keeps the last 1000 lines.
