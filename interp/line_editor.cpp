@@ -116,13 +116,15 @@ Completion complete_line(const std::string& before_cursor) {
 
     if (words.empty()) {
         command_names(typed, c.matches);
-    } else if (const CommandEntry* row = find_row(words[0]); row && (typed.empty() || typed[0] != '-')) {
+    } else if (const CommandEntry* row = find_row(words[0]);
+               row && (typed.empty() || typed[0] != '-')) {
         const auto named = [&](const char* n) { return same_word(row->name, n); };
         const FileArgument* files = nullptr;
         for (const FileArgument& f : kFileArguments)
             if (named(f.command)) files = &f;
-        const int position = static_cast<int>(std::count_if(
-            words.begin() + 1, words.end(), [](const std::string& w) { return !option_or_number(w); }));
+        const int position = static_cast<int>(
+            std::count_if(words.begin() + 1, words.end(),
+                          [](const std::string& w) { return !option_or_number(w); }));
         c.files = files && (files->position < 0 || files->position == position);
         if (c.files)
             file_names(typed, c.matches);
@@ -246,7 +248,8 @@ void line_editor_start(bool silent, bool verbose) {
         if (g_history) history_end(g_history);
         g_editor = nullptr;
         g_history = nullptr;
-        if (verbose) std::fputs("WARNING : no line editing (the terminal could not be set up)\n", stderr);
+        if (verbose)
+            std::fputs("WARNING : no line editing (the terminal could not be set up)\n", stderr);
         return;
     }
     HistEvent ev;

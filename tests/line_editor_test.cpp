@@ -74,13 +74,20 @@ TEST(LineEditor, CompletionOffers) {
     for (const CommandEntry* table : {command_table, plugin_table})
         for (const CommandEntry* row = table; row->handler; ++row) {
             const Completion got = complete_line(row->name);
-            EXPECT_NE(std::find(got.matches.begin(), got.matches.end(), row->name), got.matches.end());
+            EXPECT_NE(std::find(got.matches.begin(), got.matches.end(), row->name),
+                      got.matches.end());
             const CommandEntry* first = command_table;
             while (first->handler && !command_matches(row->name, *first)) ++first;
             if (!first->handler)
                 for (first = plugin_table; !command_matches(row->name, *first);) ++first;
             EXPECT_EQ(first, row) << row->name;
         }
+}
+
+size_t occurrences(const std::string& text, const std::string& part) {
+    size_t n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    return n;
 }
 
 // One kqc run on a pseudo-terminal as standard input, output and error: each line
@@ -119,11 +126,7 @@ KqcRun terminal_session(const ScratchDir& dir, const std::string& home, const Wo
         }
         return done();
     };
-    auto prompts = [&] {
-        size_t n = 0;
-        for (size_t at = shown.find("(kqc) "); at != std::string::npos; at = shown.find("(kqc) ", at + 1)) ++n;
-        return n;
-    };
+    auto prompts = [&] { return occurrences(shown, "(kqc) "); };
     const bool silent = std::find(args.begin(), args.end(), "-s") != args.end();
     for (const std::string& line : lines) {
         const size_t before = prompts();
@@ -147,12 +150,6 @@ KqcRun terminal_session(const ScratchDir& dir, const std::string& home, const Wo
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, shown, ""};
 }
 
-size_t occurrences(const std::string& text, const std::string& part) {
-    size_t n = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
-    return n;
-}
-
 TEST(LineEditor, TerminalSessionsAndTheSameBytesThroughAPipe) {
     if (!line_editor_built()) GTEST_SKIP() << "kqc is built without libedit";
     const std::string left = "\x1b[D", up = "\x1b[A";
@@ -169,8 +166,8 @@ TEST(LineEditor, TerminalSessionsAndTheSameBytesThroughAPipe) {
         std::string pipe_err;  // the same bytes through a pipe: standard error
         int pipe_status;
     } rows[] = {
-        {"edited line", {}, {"ceate ?" + left + left + left + left + left + left + "r\n"}, create, 1,
-         "(kqc) (kqc) ", 0},
+        {"edited line", {}, {"ceate ?" + left + left + left + left + left + left + "r\n"}, create,
+         1, "(kqc) (kqc) ", 0},
         {"up-arrow", {}, {"read ?\n", up + "\n"}, read, 2, "(kqc) " + read + "(kqc) (kqc) ", 0},
         {"command word", {}, {"antif\t?\n"}, "\tantiflicker\t-> antiFlicker effect\n", 1,
          "(kqc) \tantif\t-> antiFlicker effect\n(kqc) ", 0},
@@ -220,7 +217,8 @@ TEST(LineEditor, TerminalSessionsAndTheSameBytesThroughAPipe) {
     EXPECT_TRUE(kept.ends_with("\ntomo\\040?\n")) << kept.substr(kept.size() - 40);
 
     // A home folder that cannot take the file costs the history, not the run.
-    const KqcRun homeless = terminal_session(dir, (dir / "no/such/home").string(), {}, {"tomo ?\n"});
+    const KqcRun homeless =
+        terminal_session(dir, (dir / "no/such/home").string(), {}, {"tomo ?\n"});
     EXPECT_EQ(homeless.status, 0);
     EXPECT_EQ(occurrences(homeless.out, tomo), 1u) << homeless.out;
 }
