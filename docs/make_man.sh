@@ -72,6 +72,19 @@ premultiplied colour, y axis pointing up). Without a script name it reads standa
 input, with the prompt "(kqc) ". A "#" starts a comment; commas and tabs separate
 words like spaces; a command word may be shortened down to its minimum length.
 Everything is reported on standard error.
+.SH INTERACTIVE USE
+When standard input and standard error are a terminal and
+.B \-s
+is not given, the prompt line can be edited with the emacs keys of
+.BR editline (7)
+(the arrow keys, Ctrl-A, Ctrl-E, Ctrl-K, Ctrl-Y, Ctrl-R to search back), and
+.I ~/.editrc
+is honoured. Up and down walk through earlier lines, also those of earlier
+sessions. Tab completes the command word, buffer names, and file names for
+read, write, readyuv, writeyuv, writedump, dotfile, include and "<"; where it
+cannot extend the word, it lists the choices. Scripts, pipes and
+.B \-s
+are read plainly, as without a terminal.
 .SH OPTIONS
 TEXT
     usage_of "$kqc" | verbatim
@@ -114,6 +127,9 @@ scripts, run by name or included with
 .B include
 or
 .BR < .
+.TP
+.I ~/.kqc_history
+the last 1000 lines typed at the prompt, written when kqc ends.
 .SH EXAMPLES
 .nf
 read fg.tkq fg

@@ -13,6 +13,7 @@
 #include "buffer/image_buffer.h"
 #include "interp/dispatch.h"
 #include "interp/interp.h"
+#include "interp/line_editor.h"
 #include "libkq/kq.h"
 
 namespace {
@@ -47,6 +48,7 @@ void open_script(const char* name) {
     if (std::string(name) == "STDIN") {
         src.is_stdin = true;
         src.stream = stdin;
+        line_editor_start(g_options.silent, g_options.verbose);
     } else {
         src.name = name;
         src.stream = std::fopen(name, "r");
@@ -95,10 +97,12 @@ bool is_blank(const std::string& s) {
 bool read_line(std::string& line) {
     ScriptSource& src = current();
     for (;;) {
-        if (!g_options.silent && src.is_stdin) std::fputs("(kqc) ", stderr);
+        // At a terminal the line editor reads standard input and shows the prompt.
+        const bool edited = src.is_stdin && line_editor_active();
+        if (!g_options.silent && src.is_stdin && !edited) std::fputs("(kqc) ", stderr);
         ++src.line_no;
         std::string raw;
-        if (!read_chunk(src.stream, raw)) return false;
+        if (!(edited ? line_editor_read(raw, kChunk) : read_chunk(src.stream, raw))) return false;
         const bool ends_line = raw.back() == '\n';
         // The line is text: a NUL byte ends it, and what follows it is never seen.
         raw.resize(std::min(raw.size(), raw.find('\0')));
@@ -270,6 +274,7 @@ int kqc_main(int argc, char** argv) {
     clear_registry();
     open_script(g_options.script_name);
     run_script();
+    line_editor_stop();
     std::fflush(stdout);
     return 0;
 }

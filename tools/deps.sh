@@ -14,7 +14,7 @@ if [ "${1:-}" = --optional ]; then optional=1; shift; fi
 packages_of() {
     case $1 in
         build)   echo cmake make g++ pkg-config python3 libgtest-dev libgmock-dev \
-                      zlib1g-dev libpng-dev libjpeg62-turbo-dev ;;
+                      zlib1g-dev libpng-dev libjpeg62-turbo-dev libedit-dev ;;
         test)    echo clang libclang-rt-14-dev parallel ;;
         video)   echo ffmpeg ;;
         cluster) echo openssh-server openssh-client rsync parallel munge slurmctld slurmd slurm-client iproute2 ;;
