@@ -85,7 +85,7 @@ Everything is reported on standard error.
 TEXT
     usage_of "$kqc" | verbatim
     more_options <<'TEXT'
--e	Strict mode, for pipelines and batch jobs: the first command line that fails ends the run with status 1, after the usual report of that line and "kqc : error exit". A line fails when its command reports an error, when it could not do all it was asked although it goes on quietly by default (read of a picture that cannot be opened, write of a missing buffer, readyuv of a missing or short file, writeyuv or writedump that cannot write, a dot file that stops before its end, a shell command of "!" that exits with a status other than 0), and when its first word names no command ("ERROR : Unknown command word"). This holds in included scripts too.
+-e	Strict mode, for pipelines and batch jobs: the first command line that fails ends the run with status 1, after the usual report of that line and "kqc : error exit". A line fails when its command reports an error, when it could not do all it was asked although it goes on quietly by default (read of a picture that cannot be opened, write of a missing buffer, readyuv of a missing or short file, writeyuv or writedump that cannot write, a dot file that stops before its end, a plane key of copy with a letter other than r, g, b, a, a difference report of diff that cannot be written, a shell command of "!" that exits with a status other than 0), and when its first word names no command ("ERROR : Unknown command word"). This holds in included scripts too.
 -k	Keep going: the run goes on after failed lines, which are reported as under -e, and ends with "ERROR : n command line(s) failed" and status 1 when any line failed.
 TEXT
     cat <<'TEXT'

@@ -146,6 +146,13 @@ TEST(StrictMode, KeepGoingCountsAndOptionDump) {
     EXPECT_NE(r.err.find("include inc.kqc finish\n"), std::string::npos);
     EXPECT_TRUE(r.err.ends_with("ERROR : 4 command line(s) failed\n" + kFatal)) << r.err;
 
+    // A difference report that cannot be written: standard output is a full device.
+    write_file(dir / "d.kqc", "create a -s 0 0 2 2\ncreate b -s 0 0 2 2\nclear b -r 1\ndiff a b\n");
+    r = run_in(dir, std::string("sh -c \"'") + KQC_PATH + "' -e d.kqc > /dev/full\"");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "ERROR : Can't write the difference report\n" +
+                         exec_error(4, "diff a b", "d.kqc") + kFatal);
+
     r = run_kqc_in(dir, "\n", {"-e", "-v", "-s", "-k", "-e"});
     EXPECT_EQ(r.status, 0);
     EXPECT_NE(r.err.find("       -t : off\n       -e : on\n       -k : on\n\n"),
