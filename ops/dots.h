@@ -14,12 +14,15 @@ uint8_t dot_byte(float f);
 // any other is "x y" (the current colour, at first `colour`). Reading stops
 // silently at the first line that does not parse. Colour byte p goes to plane p;
 // dots outside the window go to the outside cell.
-// Returns 0 after "Can't find buff" or "Can't find dotfile" warnings, else 1.
+// Returns 0 after "Can't find buff" or "Can't find dotfile" warnings, else 1; the
+// line is noted as incomplete for -e and -k when the file cannot be read or the
+// stop leaves lines other than blank and comment lines unread.
 int dotfile(const char* path, const char* name, const float colour[4]);
 
 // Lists every differing sample of two buffers of the same component count, origin
 // and size on standard output, bottom row first, then the count of differing
-// pixels ("# same" when there is none). Returns 0 after a warning, else 1.
+// pixels ("# same" when there is none). Returns 0 after a warning, else 1; a
+// report that cannot be written notes the line as incomplete for -e and -k.
 int diff(const char* a, const char* b);
 
 // Writes in's rows bottom first into out's storage order with every pixel's four

@@ -14,7 +14,7 @@ for i in $(seq 1 24); do
     printf 'create f -s 0 0 96 64\nchex f -s %d %d -c0 1 %s 0 1 -c1 0 0 1 0.5\nwrite f in/frame%s\n' \
         $((i % 7 + 2)) $((i % 5 + 2)) "0.$i" "$f"
 done > make.kqc
-"$build/kqc" -s make.kqc
+"$build/kqc" -e -s make.kqc
 export KQC="$build/kqc"
 "$src/examples/frames/run_frames.sh" -s "$src/examples/frames/frame.kqc.in" 1 24
 mv out serial

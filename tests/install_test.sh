@@ -14,7 +14,7 @@ for prog in kqtowf kqconv; do
 done
 cd "$root"
 printf 'create a -s 0 0 8 4\nchex a -s 2 2\nwrite a a\n' > t.kqc
-"$bin/kqc" -s t.kqc
+"$bin/kqc" -e -s t.kqc
 test "$(wc -c < a.tkq)" -eq $((128 + 8 * 4 * 4))
 if [ -x "$bin/kqconv" ]; then
     "$bin/kqconv" a.tkq a.png
