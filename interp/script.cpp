@@ -14,6 +14,7 @@
 #include "interp/dispatch.h"
 #include "interp/interp.h"
 #include "libkq/kq.h"
+#include "libout/out_file.h"
 
 namespace {
 
@@ -216,6 +217,7 @@ void request_quit() { g_quit = true; }
 
 
 int kqc_main(int argc, char** argv) {
+    out_start_process();
     if (argc == 2) {
         const std::string only = argv[1];
         if (only == "-ver") {
