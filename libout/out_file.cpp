@@ -169,11 +169,9 @@ bool OutputFile::open(const char* name, const OutputRules& rules) {
         return fd_ >= 0;
     }
     if (r.exists && !S_ISREG(r.st.st_mode)) {
-        // In place. A pipe is opened without waiting for a reader (none: ENXIO), then
-        // written with ordinary blocking writes.
-        const bool fifo = S_ISFIFO(r.st.st_mode);
-        fd_ = ::open(r.path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC | (fifo ? O_NONBLOCK : 0));
-        if (fd_ >= 0 && fifo) ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
+        // In place, without truncating; a pipe waits for its reader here, as a
+        // writer does.
+        fd_ = ::open(r.path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
         return fd_ >= 0;
     }
     if (r.exists && ((r.st.st_mode & 0222) == 0 ||
