@@ -35,7 +35,7 @@ struct Writer {
     int fail_status;       // exit status after a failure
 };
 
-const std::string kScript = "create a -s 0 0 64 48\nclear a -rgba 1 0.5 0.25 1\n";
+const std::string kScript = "create a -s 0 0 128 96\nclear a -rgba 1 0.5 0.25 1\n";
 
 const Writer kWriters[] = {
     {"write", ".tkq", false, "'" KQC_PATH "' -s w.kqc < /dev/null",
@@ -67,7 +67,7 @@ std::string fill(const std::string& text, const std::string& name) {
 
 enum class Kind {
     regular, read_only, symlink, dangling, fifo, dev_null, dev_stdout, ro_folder, long_name,
-    stale, no_inodes, no_space
+    stale, file_limit, no_inodes, no_space
 };
 
 // The scratch folder with the inputs every writer needs.
@@ -76,11 +76,11 @@ void prepare_inputs(const ScratchDir& dir, const std::string& given) {
     write_file(dir / "y.kqc", kScript + "writeyuv a " + given + "\n");
     write_file(dir / "d.kqc", kScript + "writedump a " + given + "\n");
     KQ_DATA* kq = kq_alloc();
-    ASSERT_TRUE(kq_set_format(kq, 40, 24, 32, 'B', 6));
+    ASSERT_TRUE(kq_set_format(kq, 128, 96, 32, 'B', 6));
     ASSERT_TRUE(kq_set_aspect(kq, 1, 1));
     ASSERT_TRUE(kq_wopen((dir / "p.tkq").c_str(), kq));
     unsigned char* line = kq_alloc_scanline(kq);
-    for (int y = 0; y < 24; ++y) ASSERT_TRUE(kq_write_scanline(kq, line));
+    for (int y = 0; y < 96; ++y) ASSERT_TRUE(kq_write_scanline(kq, line));
     std::free(line);
     kq_free(kq);
     fs::permissions(dir / "p.tkq", fs::perms(0644));  // read by nobody too
@@ -134,6 +134,9 @@ void check(const Writer& w, Kind kind) {
     std::string prefix = "timeout 60 ";
     int stale = 0;
     switch (kind) {
+        case Kind::file_limit:
+            prefix = "ulimit -f 4; " + prefix;  // 2 KB at most, in 512-byte blocks
+            [[fallthrough]];
         case Kind::regular:
         case Kind::long_name:
         case Kind::no_inodes:
@@ -198,7 +201,7 @@ void check(const Writer& w, Kind kind) {
 
     const bool refused = kind == Kind::read_only || kind == Kind::ro_folder ||
                          kind == Kind::no_inodes;
-    const bool fails = refused || kind == Kind::no_space ||
+    const bool fails = refused || kind == Kind::no_space || kind == Kind::file_limit ||
                        (kind == Kind::fifo && std::string(w.label) == "kqtowf");
     if (fails) {
         EXPECT_EQ(r.status, w.fail_status) << r.err;
@@ -259,7 +262,8 @@ void check(const Writer& w, Kind kind) {
 const char* kind_name(Kind k) {
     static const char* const names[] = {"regular",   "read-only",  "symlink",       "dangling symlink",
                                         "fifo",      "/dev/null",  "/dev/stdout",   "read-only folder",
-                                        "long name", "stale temporaries", "no inodes", "no space"};
+                                        "long name", "stale temporaries", "file size limit",
+                                        "no inodes", "no space"};
     return names[static_cast<int>(k)];
 }
 
@@ -276,7 +280,8 @@ void check_all(std::initializer_list<Kind> kinds) {
 
 TEST(OutputKinds, EveryWriterEveryKind) {
     check_all({Kind::regular, Kind::read_only, Kind::symlink, Kind::dangling, Kind::fifo,
-               Kind::dev_null, Kind::dev_stdout, Kind::ro_folder, Kind::long_name, Kind::stale});
+               Kind::dev_null, Kind::dev_stdout, Kind::ro_folder, Kind::long_name, Kind::stale,
+               Kind::file_limit});
 }
 
 TEST(OutputKinds, FullFileSystems) {
@@ -284,4 +289,86 @@ TEST(OutputKinds, FullFileSystems) {
     if (!SmallTmpfs(probe / "t", "size=16k").mounted())
         GTEST_SKIP() << "no tmpfs can be mounted here (needs root)";
     check_all({Kind::no_inodes, Kind::no_space});
+}
+
+// The file is synced before the rename and its folder after it: a failure of the
+// first keeps the earlier file, a failure of the second is still reported.
+TEST(OutputKinds, SyncFailuresAreWriteFailures) {
+    for (const Writer& w : kWriters) {
+        for (const long after : {0L, 1L, 2L}) {
+            SCOPED_TRACE(std::string(w.label) + " / fsync call " + std::to_string(after));
+            ScratchDir dir;
+            const std::string file = std::string("out") + w.ext;
+            const std::string given = w.given_with_ext ? file : "out";
+            prepare_inputs(dir, given);
+            write_file(dir / file, kOld);
+            const KqcRun r = run_in(dir, fault_env("fsync", after, "EIO") + fill(w.command, given));
+            if (after == 2) {  // two calls only: nothing fails
+                EXPECT_EQ(r.status, 0) << r.err;
+                EXPECT_NE(read_file(dir / file), kOld);
+            } else {
+                EXPECT_EQ(r.status, w.fail_status) << r.err;
+                EXPECT_NE(r.err.find(fill(w.failed, given)), std::string::npos) << r.err;
+                EXPECT_EQ(read_file(dir / file) == kOld, after == 0);
+            }
+            EXPECT_EQ(temporaries(dir.path()), 0);
+        }
+    }
+}
+
+// SIGINT, SIGTERM and SIGHUP at random moments of a large write end the program by
+// that signal; the earlier file is then whole and no temporary is left.
+TEST(OutputKinds, SignalsLeaveNoTemporary) {
+    std::mt19937 rng(7);
+    int caught = 0;  // runs the signal ended
+    const std::string big = "create a -s 0 0 2000 1500\nclear a -rgba 1 0.5 0.25 1\n";
+    for (const Writer& w : kWriters) {
+        const std::string label = w.label;
+        if (label == "writedump" || label == "writeyuv") continue;  // the same path as write
+        for (const int sig : {SIGINT, SIGTERM, SIGHUP}) {
+            SCOPED_TRACE(label + " / signal " + std::to_string(sig));
+            ScratchDir dir;
+            const std::string file = std::string("out") + w.ext;
+            prepare_inputs(dir, w.given_with_ext ? file : "out");
+            write_file(dir / "w.kqc", big + "write a out\n");
+            if (label != "write") {  // a large source picture
+                ASSERT_EQ(run_in(dir, "'" KQC_PATH "' -s w.kqc && mv out.tkq p.tkq").status, 0);
+            }
+            write_file(dir / file, kOld);
+            const std::string command = fill(w.command, w.given_with_ext ? file : "out");
+            const pid_t pid = fork();
+            ASSERT_GE(pid, 0);
+            if (pid == 0) {
+                if (chdir(dir.path().c_str()) != 0) _exit(127);
+                execl("/bin/sh", "sh", "-c", ("exec " + command + " 2>/dev/null").c_str(),
+                      static_cast<char*>(nullptr));
+                _exit(127);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20 + rng() % 200));
+            kill(pid, sig);
+            int status = 0;
+            waitpid(pid, &status, 0);
+            if (WIFSIGNALED(status)) {
+                ++caught;
+                EXPECT_EQ(WTERMSIG(status), sig);
+                EXPECT_EQ(read_file(dir / file), kOld);
+            } else {
+                EXPECT_EQ(WEXITSTATUS(status), 0);  // it finished first
+            }
+            EXPECT_EQ(temporaries(dir.path()), 0);
+        }
+    }
+    EXPECT_GT(caught, 0) << "no write was caught in progress";
+}
+
+// With standard output closed, no picture takes descriptor 1: later output to
+// standard output does not land in a stored picture.
+TEST(OutputKinds, ClosedStandardOutput) {
+    ScratchDir dir;
+    write_file(dir / "t.kqc", kScript + "write a out\n! echo into the picture?\nwrite a STDOUT\n" +
+                                  "write a same\n");
+    const KqcRun r = run_in(dir, "'" KQC_PATH "' -s t.kqc >&-");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(fs::file_size(dir / "out.tkq"), 128u + 128u * 96u * 4u);
+    EXPECT_EQ(read_file(dir / "out.tkq"), read_file(dir / "same.tkq"));
 }
