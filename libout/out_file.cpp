@@ -205,8 +205,9 @@ bool OutputFile::open(const char* name, const OutputRules& rules) {
     target_ = r.path;
     if (r.exists) {
         // The replacement keeps the owner (where permitted) and the permissions.
-        if (r.st.st_uid != ::geteuid() || r.st.st_gid != ::getegid())
-            (void)::fchown(fd_, r.st.st_uid, r.st.st_gid);
+        if ((r.st.st_uid != ::geteuid() || r.st.st_gid != ::getegid()) &&
+            ::fchown(fd_, r.st.st_uid, r.st.st_gid) != 0)
+            (void)!::fchown(fd_, static_cast<uid_t>(-1), r.st.st_gid);  // the group alone
         ::fchmod(fd_, r.st.st_mode & 07777);
     }
     return true;
