@@ -16,6 +16,7 @@
 #include "interp/interp.h"
 #include "interp/line_editor.h"
 #include "libkq/kq.h"
+#include "libout/out_file.h"
 
 namespace {
 
@@ -235,6 +236,7 @@ bool reading_terminal() {
 
 
 int kqc_main(int argc, char** argv) {
+    out_start_process();
     if (argc == 2) {
         const std::string only = argv[1];
         if (only == "-ver") {

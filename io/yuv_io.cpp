@@ -17,7 +17,7 @@
 #include "interp/command.h"
 #include "interp/commands.h"
 #include "io/picture_io.h"
-#include "io/safe_output.h"
+#include "libout/out_file.h"
 #include "ops/cpu.h"
 
 namespace {
@@ -407,6 +407,9 @@ int cmd_readyuv(int argc, char** argv) {
     return succeed_anyway(read_yuv(names[0], names[1], width, height));
 }
 
+// Raw frames and dumps: a new file gets 0666 less the umask.
+static const OutputRules kDataRules{nullptr, ".kqtmp", 0666};
+
 // --- writeyuv --------------------------------------------------------------------------------
 
 int write_yuv(const char* buff_name, const char* file_name) {
@@ -427,8 +430,8 @@ int write_yuv(const char* buff_name, const char* file_name) {
         std::fprintf(stderr, "        Could you change even pixel size x\n");
         return 0;
     }
-    SafeOutput out;
-    std::FILE* f = out.open(file_name);
+    OutputFile out;
+    std::FILE* f = out.open_stream(file_name, kDataRules);
     if (!f) {
         std::fprintf(stderr, "ERROR : Can't create yuv data %s\n", file_name);
         return 0;
@@ -502,8 +505,8 @@ int write_dump(const char* buff_name, const char* file_name, int mask) {
         std::fprintf(stderr, "          Can't write %s color component data\n", letters);
         return 0;
     }
-    SafeOutput out;
-    std::FILE* f = out.open(file_name);
+    OutputFile out;
+    std::FILE* f = out.open_stream(file_name, kDataRules);
     if (!f) {
         std::fprintf(stderr, "WARNING : Can't create %s\n", file_name);
         return 0;

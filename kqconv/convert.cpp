@@ -137,56 +137,22 @@ Input read_input(const std::string& name) {
 
 // --- output ------------------------------------------------------------------------------
 
-OutFile::OutFile(const std::string& name) : name_(name) {
-    if (name == "-") {
-        fp_ = stdout;
-        return;
-    }
-    std::string pattern = name + ".kqconv-XXXXXX";
-    const int fd = ::mkstemp(pattern.data());
-    if (fd < 0) throw ConvError("can't create (" + errno_text() + ")");
-    temp_ = pattern;
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::fchmod(fd, 0666 & ~mask);
-    fp_ = ::fdopen(fd, "wb");
-    if (!fp_) {
-        ::close(fd);
-        ::unlink(temp_.c_str());
-        throw ConvError("can't create (" + errno_text() + ")");
-    }
-    std::setvbuf(fp_, nullptr, _IOFBF, 1 << 20);
-}
-
-OutFile::~OutFile() {
-    if (done_ || fp_ == stdout || !fp_) return;
-    std::fclose(fp_);
-    ::unlink(temp_.c_str());
+OutFile::OutFile(const std::string& name) {
+    // A new file gets 0666 less the umask.
+    std::FILE* fp = out_.open_stream(name.c_str(), OutputRules{"-", ".kqtmp", 0666});
+    if (!fp) throw ConvError("can't create (" + errno_text() + ")");
+    std::setvbuf(fp, nullptr, _IOFBF, 1 << 20);
 }
 
 void OutFile::write(const void* p, size_t n) {
-    if (n && std::fwrite(p, 1, n, fp_) != n) throw ConvError("can't write (" + errno_text() + ")");
+    if (n && std::fwrite(p, 1, n, out_.stream()) != n)
+        throw ConvError("can't write (" + errno_text() + ")");
 }
 
 void OutFile::commit() {
-    if (std::fflush(fp_) != 0 || std::ferror(fp_))
-        throw ConvError("can't write (" + errno_text() + ")");
-    if (fp_ == stdout) {
-        done_ = true;
-        return;
-    }
-    const int closed = std::fclose(fp_);
-    fp_ = nullptr;
-    if (closed != 0) {
-        ::unlink(temp_.c_str());
-        throw ConvError("can't write (" + errno_text() + ")");
-    }
-    if (std::rename(temp_.c_str(), name_.c_str()) != 0) {
-        const std::string why = errno_text();
-        ::unlink(temp_.c_str());
-        throw ConvError("can't replace (" + why + ")");
-    }
-    done_ = true;
+    if (!out_.commit())
+        throw ConvError((out_.rename_failed() ? "can't replace (" : "can't write (") +
+                        errno_text() + ")");
 }
 
 // --- conversion ----------------------------------------------------------------------------

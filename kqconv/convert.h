@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "libout/out_file.h"
+
 using Bytes = std::span<const uint8_t>;
 
 // A sample array left uninitialised: every reader writes each sample.
@@ -102,22 +104,21 @@ Picture read_jpeg(Bytes bytes);
 Picture read_pnm(Bytes bytes);
 Picture read_tkq(Bytes bytes);
 
-// Output that replaces its file only when complete: the samples go to a temporary
-// file beside it, renamed onto the name by commit(); "-" writes standard output.
+// Output that replaces its file only when complete (libout): the samples go to a
+// temporary file beside it, renamed onto the name by commit(); devices and pipes
+// are written in place; "-" writes standard output. Failures throw ConvError.
 class OutFile {
 public:
     explicit OutFile(const std::string& name);
-    ~OutFile();
+    ~OutFile() = default;  // an uncommitted temporary is removed
     OutFile(const OutFile&) = delete;
     OutFile& operator=(const OutFile&) = delete;
-    std::FILE* stream() { return fp_; }
+    std::FILE* stream() { return out_.stream(); }
     void write(const void* p, size_t n);
     void commit();
 
 private:
-    std::string name_, temp_;
-    std::FILE* fp_ = nullptr;
-    bool done_ = false;
+    OutputFile out_;
 };
 
 // Rows are filtered and deflated in `threads` bands at once (0: one per core),

@@ -38,6 +38,7 @@ int usage_error(const char* what) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    out_start_process();
     ConvertOptions opt;
     const char* names[2] = {nullptr, nullptr};
     int count = 0;

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "kqconv/convert.h"
+#include "libout/out_file.h"
 #include "libkq/kq.h"
 
 namespace {
@@ -113,7 +114,9 @@ void write_tkq(const Picture& pic, const std::string& name, const RowsReady& rea
     const int per_run = int(std::clamp<int64_t>((1 << 20) / line, 1, pic.height));
     std::vector<uint8_t> run;
     if (ch != 4) run.resize(size_t(per_run * line));
-    if (!kq_wopen(name == "-" ? "STDOUT" : name.c_str(), kq.get())) throw ConvError(kq_reason());
+    // Standard output by any of its names: libkq would add ".tkq" to them.
+    const bool to_stdout = name == "-" || out_names_stdout(name.c_str());
+    if (!kq_wopen(to_stdout ? "STDOUT" : name.c_str(), kq.get())) throw ConvError(kq_reason());
     const uint8_t* s = pic.data.data();
     int64_t complete = ready ? 0 : pic.height;
     for (int64_t y = 0; y < pic.height; y += per_run) {

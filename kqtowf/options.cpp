@@ -6,6 +6,7 @@
 
 #include "build_info.h"
 #include "kqtowf/kqtowf.h"
+#include "libout/out_file.h"
 
 namespace {
 
@@ -244,6 +245,7 @@ void dump_settings(const ConvertSettings& s) {
 }
 
 int kqtowf_main(int argc, char** argv) {
+    out_start_process();
     if (argc == 2) {
         const std::string only = argv[1];
         if (only == "-ver") {

@@ -139,7 +139,7 @@ struct KQ_DATA {
     uint8_t open_mode;    // KQ_MODE_*
     int child_pid;        // converter process, -1 when none
     KQ_ACCESS access;     // pixel access table, chosen from bitlen and data_type
-    KQ_PENDING* pending;  // write under a temporary name: renamed onto `name` at close
+    KQ_PENDING* pending;  // output file being written: renamed onto `name` at close
 };
 
 // --- handle and format (kq_file.cpp) ------------------------------------------------------
@@ -155,7 +155,7 @@ void kq_free(KQ_DATA* kq);
 // under a temporary name is renamed onto its name here, also when fewer scanlines
 // than line_count were written (it then holds those written); after a failed
 // write it is removed instead and any earlier picture of that name stays. 0 and
-// error 21 when the close or the rename fails. A temporary still open when the
+// error 21 when putting it on disc, the close or the rename fails. A temporary still open when the
 // program exits is removed.
 int kq_close(KQ_DATA* kq);
 

@@ -196,18 +196,15 @@ void kq_init(KQ_DATA* kq) {
 }
 
 int kq_close(KQ_DATA* kq) {
-    bool closed_ok = true;
-    if (!is_std_fd(kq->fd)) closed_ok = ::close(kq->fd) == 0;
-    if (kq->fd != 0 && kq->fd != 1) kq->fd = -1;
-    kq__childProcessKill(kq);
+    // A written file is synced, closed and given its name by its output file; a
+    // failure there keeps the previous picture.
     if (kq->pending) {
-        // A failed close may have lost data: the previous picture is kept.
-        if (!closed_ok) {
-            kq__finish_pending(kq, false);
-            return fail(KQ_ERR_WRITE_DATA);
-        }
+        kq__childProcessKill(kq);
         return kq__finish_pending(kq, true);
     }
+    if (!is_std_fd(kq->fd)) ::close(kq->fd);
+    if (kq->fd != 0 && kq->fd != 1) kq->fd = -1;
+    kq__childProcessKill(kq);
     return 1;
 }
 

@@ -10,21 +10,20 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 
 #include "build_info.h"
 #include "libkq/kq.h"
+#include "libout/out_file.h"
 
 int kq_overwrite_mode = 0;
 
-// A picture being written under a temporary name in its final folder. The list of
-// them lets an exit remove every temporary file that was not completed.
+// A picture being written: under a temporary name in its final folder, or in place
+// for devices and pipes (see libout).
 struct KQ_PENDING {
-    char* temp;         // temporary file being written
-    char* target;       // file it replaces when complete
-    bool failed;        // a write failed: the temporary file is removed, not renamed
-    KQ_PENDING* prev;   // the list of pictures in progress
-    KQ_PENDING* next;
+    OutputFile out;  // the output file
+    bool failed;     // a write failed: the temporary file is removed, not renamed
 };
 
 namespace {
@@ -88,9 +87,7 @@ bool skip_line() {
 
 // 1 when the output name may be written.
 int may_overwrite(const char* name) {
-    const int probe = ::open(name, O_RDONLY);
-    if (probe < 0) return 1;
-    ::close(probe);
+    if (!out_exists_readable(name)) return 1;
     if (kq_overwrite_mode == 2) return fail(KQ_ERR_EXIST);
     if (kq_overwrite_mode != 1) return 1;
     for (;;) {
@@ -115,105 +112,19 @@ int may_overwrite(const char* name) {
 
 // --- pictures in progress --------------------------------------------------------------------
 
-KQ_PENDING* g_pending = nullptr;
-
-// At exit (fatal exits included) no half-written picture may be left behind.
-void remove_unfinished() {
-    for (KQ_PENDING* p = g_pending; p; p = p->next) ::unlink(p->temp);
-}
-
-void link_pending(KQ_PENDING* p) {
-    static bool hooked = false;
-    if (!hooked) {
-        std::atexit(remove_unfinished);
-        hooked = true;
-    }
-    p->prev = nullptr;
-    p->next = g_pending;
-    if (g_pending) g_pending->prev = p;
-    g_pending = p;
-}
-
-void unlink_pending(KQ_PENDING* p) {
-    if (p->prev)
-        p->prev->next = p->next;
-    else
-        g_pending = p->next;
-    if (p->next) p->next->prev = p->prev;
-}
-
-void free_pending(KQ_PENDING* p) {
-    std::free(p->temp);
-    std::free(p->target);
-    std::free(p);
-}
-
-std::string folder_of(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
-std::string base_of(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-// Opens the output for writing. A regular file is written under a temporary name
-// beside it and renamed over it when complete, so that a failed write leaves any
-// previous picture intact; other outputs (devices, pipes, unwritable folders) are
-// truncated and written in place. 1 with kq->fd set, or 0 and error 3.
+// Opens the output for writing through libout: a regular file is written under a
+// temporary name and replaces the old picture only when complete; devices and pipes
+// are written in place. 1 with kq->fd set, or 0 and error 3.
 int create_output(KQ_DATA* kq) {
-    std::string target = kq->name;
-    struct stat st {};
-    const bool existed = ::stat(target.c_str(), &st) == 0;
-    if (existed && S_ISREG(st.st_mode)) {
-        // The existing picture must be writable, as a truncating open would require.
-        const int probe = ::open(target.c_str(), O_WRONLY);
-        if (probe < 0) return fail(KQ_ERR_OPEN);
-        ::close(probe);
-        // Through a symbolic link the linked file is the one replaced.
-        if (char* real = ::realpath(target.c_str(), nullptr)) {
-            target = real;
-            std::free(real);
-        }
+    auto* pending = new (std::nothrow) KQ_PENDING{};
+    if (!pending) return fail(KQ_ERR_OPEN);
+    // Owner read and write for a new picture.
+    if (!pending->out.open(kq->name, OutputRules{nullptr, ".kqtmp", 0600})) {
+        delete pending;
+        return fail(KQ_ERR_OPEN);
     }
-    int fd = -1;
-    KQ_PENDING* pending = nullptr;
-    if (!existed || S_ISREG(st.st_mode)) {
-        static unsigned serial = 0;
-        const std::string stem = folder_of(target) + "." + base_of(target) + ".kqtmp" +
-                                 std::to_string(::getpid()) + "-";
-        std::string temp;
-        for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-            temp = stem + std::to_string(serial++);
-            fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
-            if (fd < 0 && errno != EEXIST) break;
-        }
-        if (fd >= 0) {
-            pending = static_cast<KQ_PENDING*>(std::calloc(1, sizeof(KQ_PENDING)));
-            if (pending) {
-                pending->temp = copy_text(temp.c_str());
-                pending->target = copy_text(target.c_str());
-            }
-            if (!pending || !pending->temp || !pending->target) {
-                if (pending) free_pending(pending);
-                pending = nullptr;
-                ::close(fd);
-                ::unlink(temp.c_str());
-                fd = -1;
-            } else if (existed) {
-                // The replacement keeps the permissions of the picture it replaces.
-                ::fchmod(fd, st.st_mode & 07777);
-            }
-        }
-    }
-    if (fd < 0) fd = ::open(kq->name, O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (fd < 0) return fail(KQ_ERR_OPEN);
-    kq->fd = fd;
-    if (pending) {
-        kq->pending = pending;
-        link_pending(pending);
-    }
+    kq->fd = pending->out.fd();
+    kq->pending = pending;
     return 1;
 }
 
@@ -227,17 +138,14 @@ int kq__finish_pending(KQ_DATA* kq, bool commit) {
     KQ_PENDING* p = kq->pending;
     if (!p) return 1;
     kq->pending = nullptr;
-    unlink_pending(p);
+    kq->fd = -1;  // the output file owns the descriptor
     int result = 1;
     if (commit && !p->failed) {
-        if (::rename(p->temp, p->target) != 0) {
-            ::unlink(p->temp);
-            result = fail(KQ_ERR_WRITE_DATA);
-        }
+        if (!p->out.commit()) result = fail(KQ_ERR_WRITE_DATA);
     } else {
-        ::unlink(p->temp);
+        p->out.abandon();
     }
-    free_pending(p);
+    delete p;
     return result;
 }
 
@@ -356,10 +264,6 @@ int kq_wopen(const char* name, KQ_DATA* kq) {
     }
     if (!kq_write_header(kq)) {
         kq__finish_pending(kq, false);
-        if (kq->fd != 1) {
-            ::close(kq->fd);
-            kq->fd = -1;
-        }
         return fail(KQ_ERR_PUT_HEADER);
     }
     kq->open_mode = KQ_MODE_WRITE;

@@ -7,30 +7,23 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "build_info.h"
+#include "libout/out_file.h"
 #include "libwf/wf.h"
 
 int wf_overwrite_mode = 0;
 
 namespace {
 
-// A file being written under a temporary name; removed at exit unless completed.
-struct Pending {
-    FILE* fp;
-    std::string temp;
-    std::string target;
-};
-
-std::vector<Pending>& pending_files() {
-    static std::vector<Pending> list;
+// Files being written, each with its stream; libout removes an unfinished
+// temporary at exit.
+std::vector<std::unique_ptr<OutputFile>>& pending_files() {
+    static std::vector<std::unique_ptr<OutputFile>> list;
     return list;
-}
-
-void remove_unfinished() {
-    for (const Pending& p : pending_files()) ::unlink(p.temp.c_str());
 }
 
 // Reads the rest of the answer line; false at end of input.
@@ -44,9 +37,7 @@ bool skip_line() {
 
 // True when `name` may be written under the overwrite policy.
 bool may_overwrite(const char* name) {
-    FILE* probe = std::fopen(name, "rb");
-    if (!probe) return true;
-    std::fclose(probe);
+    if (!out_exists_readable(name)) return true;
     if (wf_overwrite_mode == 2) return false;
     if (wf_overwrite_mode != 1) return true;
     for (;;) {
@@ -69,53 +60,15 @@ bool may_overwrite(const char* name) {
     }
 }
 
-// Creates the output: a regular file (or a new name) is written as a temporary
-// beside it, anything else in place.
+// Creates the output through libout: a regular file (or a new name) is written as
+// a temporary beside it, anything else in place.
 FILE* create_output(const std::string& name) {
-    std::string target = name;
-    struct stat st {};
-    const bool existed = ::stat(target.c_str(), &st) == 0;
-    if (existed && !S_ISREG(st.st_mode)) return std::fopen(name.c_str(), "wb");
-    if (existed) {
-        // The existing file must be writable, as a truncating open would require.
-        const int probe = ::open(target.c_str(), O_WRONLY);
-        if (probe < 0) return nullptr;
-        ::close(probe);
-        if (char* real = ::realpath(target.c_str(), nullptr)) {
-            target = real;
-            std::free(real);
-        }
-    }
-    const size_t slash = target.rfind('/');
-    const std::string folder = slash == std::string::npos ? "" : target.substr(0, slash + 1);
-    const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-    static unsigned serial = 0;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::string temp = folder + "." + base + ".wftmp" + std::to_string(::getpid()) +
-                                 "-" + std::to_string(serial++);
-        const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
-        if (fd < 0) {
-            if (errno == EEXIST) continue;
-            return nullptr;
-        }
-        if (existed) ::fchmod(fd, st.st_mode & 07777);
-        FILE* fp = ::fdopen(fd, "wb");
-        if (!fp) {
-            ::close(fd);
-            ::unlink(temp.c_str());
-            return nullptr;
-        }
-        std::setvbuf(fp, nullptr, _IOFBF, 1 << 20);  // few, large writes
-        static bool hooked = false;
-        if (!hooked) {
-            pending_files();  // made before the hook, so it outlives it at exit
-            std::atexit(remove_unfinished);
-            hooked = true;
-        }
-        pending_files().push_back({fp, temp, target});
-        return fp;
-    }
-    return nullptr;
+    auto out = std::make_unique<OutputFile>();
+    FILE* fp = out->open_stream(name.c_str(), OutputRules{nullptr, ".wftmp", 0666});
+    if (!fp) return nullptr;
+    std::setvbuf(fp, nullptr, _IOFBF, 1 << 20);  // few, large writes
+    pending_files().push_back(std::move(out));
+    return fp;
 }
 
 int write_all(const void* data, size_t bytes, FILE* fp) {
@@ -156,14 +109,11 @@ int wf_close(FILE* fp, int complete) {
     if (!fp) return 0;
     auto& list = pending_files();
     for (size_t i = 0; i < list.size(); ++i) {
-        if (list[i].fp != fp) continue;
-        const Pending p = list[i];
+        if (list[i]->stream() != fp) continue;
+        const std::unique_ptr<OutputFile> out = std::move(list[i]);
         list.erase(list.begin() + static_cast<long>(i));
-        const bool flushed = std::fflush(fp) == 0 && !std::ferror(fp);
-        const bool closed = std::fclose(fp) == 0;
-        if (complete && flushed && closed && ::rename(p.temp.c_str(), p.target.c_str()) == 0)
-            return 1;
-        ::unlink(p.temp.c_str());
+        if (complete) return out->commit();
+        out->abandon();
         return 0;
     }
     const bool ok = std::fflush(fp) == 0 && !std::ferror(fp);
@@ -171,13 +121,7 @@ int wf_close(FILE* fp, int complete) {
 }
 
 #ifdef KQ_FUZZ_BUILD
-void wf_abandon_unfinished() {
-    for (const Pending& p : pending_files()) {
-        std::fclose(p.fp);
-        ::unlink(p.temp.c_str());
-    }
-    pending_files().clear();
-}
+void wf_abandon_unfinished() { pending_files().clear(); }
 #endif
 
 WF_HEADER* wf_alloc_header() {
