@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <string>
 
+#include <sys/wait.h>
+
 #include "interp/command.h"
 #include "interp/commands.h"
 #include "interp/interp.h"
@@ -70,7 +72,9 @@ static void help_bang(const char* word, int mode) {
         print_summary(word, "execute unix command");
 }
 
-// Runs the rest of the line through the system shell and waits for it.
+// Runs the rest of the line through the system shell and waits for it. The line
+// succeeds whatever the shell returns; under -e and -k a shell command that fails
+// (or cannot be started) makes the line incomplete.
 int cmd_bang(int argc, char** argv) {
     if (answer_help(argc, argv, help_bang)) return 1;
     std::string text;
@@ -80,7 +84,12 @@ int cmd_bang(int argc, char** argv) {
     }
     std::fflush(stdout);
     std::fflush(stderr);
-    int status = std::system(text.c_str());
-    (void)status;  // the command succeeds whatever the shell returns
+    const int status = std::system(text.c_str());
+    if (status == -1)
+        note_incomplete("ERROR : Can't start unix command\n");
+    else if (WIFSIGNALED(status))
+        note_incomplete("ERROR : unix command killed by signal %d\n", WTERMSIG(status));
+    else if (WEXITSTATUS(status) != 0)
+        note_incomplete("ERROR : unix command exit status %d\n", WEXITSTATUS(status));
     return 1;
 }

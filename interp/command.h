@@ -35,6 +35,21 @@ int command_error(const char* message, const char* word, HelpPrinter help);
 // "<word i> need <n> argment(s)" through command_error and returns 0.
 int need_args(int argc, char** argv, int i, int n, HelpPrinter help);
 
+// Warn-and-succeed paths. Some commands report success to the dispatcher although
+// they could not do all they were asked (a picture that would not open, a short
+// YUV file): they print their usual message, if any, and call note_incomplete so
+// that -e and -k count the line as failed. The printf-style detail, when given,
+// is printed under -e and -k only, for paths that are silent by default.
+void note_incomplete();
+[[gnu::format(printf, 1, 2)]] void note_incomplete(const char* detail_format, ...);
+
+// True under -e and -k, where such lines count as failed.
+bool failures_counted();
+
+// For handlers whose worker's refusal still counts as done: notes the line as
+// incomplete when ok is 0, and returns 1.
+int succeed_anyway(int ok);
+
 // Exact comparison of two words.
 bool same_word(const char* a, const char* b);
 

@@ -2,16 +2,34 @@
 // which handlers answer help and report argument errors.
 #include "interp/dispatch.h"
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "interp/command.h"
 #include "interp/interp.h"
 
 namespace {
 constexpr int kMaxWords = 31;  // a 32nd word on one line is fatal
+
+bool g_incomplete = false;  // the running command could not do all it was asked
+
+
+// A word that names no command: silent by default, a hint at a terminal, a
+// failed line under -e and -k.
+void unknown_command(const char* word) {
+    if (failures_counted()) {
+        beep();
+        std::fprintf(stderr, "ERROR : Unknown command %s\n", word);
+        report_context();
+        command_line_failed();
+    } else if (reading_terminal()) {
+        std::fprintf(stderr, "WARNING : unknown command %s (help lists the commands)\n", word);
+    }
+}
 
 #ifdef KQ_FUZZ_BUILD
 // The fuzz build runs no shell command, names no file outside the working folder
@@ -78,12 +96,34 @@ void dispatch(int argc, char** argv) {
 #endif
     const CommandEntry* row = find_command(command_table, argv[0]);
     if (!row) row = find_command(plugin_table, argv[0]);
-    if (!row) return;
-    if (!row->handler(argc, argv)) {
-        beep();
-        std::fputs("ERROR : Command line execution error\n", stderr);
-        report_context();
-    }
+    if (!row) return unknown_command(argv[0]);
+    g_incomplete = false;
+    const bool ok = row->handler(argc, argv) != 0;
+    // An include's own lines have each been dispatched (and reset the flag) by now.
+    const bool incomplete = std::exchange(g_incomplete, false);
+    if (ok && !(incomplete && failures_counted())) return;
+    beep();
+    std::fputs("ERROR : Command line execution error\n", stderr);
+    report_context();
+    command_line_failed();
+}
+
+bool failures_counted() { return options().strict || options().keep_going; }
+
+void note_incomplete() { g_incomplete = true; }
+
+void note_incomplete(const char* detail_format, ...) {
+    g_incomplete = true;
+    if (!failures_counted()) return;
+    std::va_list args;
+    va_start(args, detail_format);
+    std::vfprintf(stderr, detail_format, args);
+    va_end(args);
+}
+
+int succeed_anyway(int ok) {
+    if (!ok) note_incomplete();
+    return 1;
 }
 
 int help_request(int argc, char** argv, int* mode) {

@@ -10,7 +10,9 @@ std::vector<char*> split_words(std::string& line);
 
 // Finds the command for words[0] in the command table, then the plug-in table, and
 // runs it; a failed command gets the bell, the execution-error line and the
-// context. An unknown word is ignored.
+// context. An unknown word is ignored (with a hint when typed at a terminal).
+// Under -e and -k a command that could not do all it was asked counts as failed
+// as well, and so does an unknown word (command_line_failed).
 void dispatch(int argc, char** argv);
 
 #ifdef KQ_FUZZ_BUILD

@@ -8,6 +8,8 @@ struct Options {
     bool msg_mode = false;              // -m: shown in the option dump only
     bool verbose = false;               // -v: option dump and include messages
     bool lap_time = false;              // -t: lap time of every command line
+    bool strict = false;                // -e: the first failed line ends the run
+    bool keep_going = false;            // -k: run to the end, then fail if a line failed
 };
 
 const Options& options();
@@ -33,6 +35,15 @@ struct FatalExit {};
 // Where the current line came from: script name (or standard input), line number,
 // and the line as read.
 void report_context();
+
+// A command line failed: its handler returned 0, it could not do all it was asked
+// although it reports success, or its word named no command. Under -e the run
+// ends here with the error exit; under -k the line is counted; otherwise nothing.
+void command_line_failed();
+
+// True when the current line was typed at a terminal: the script is standard
+// input, standard input is a terminal, and there is a prompt (no -s).
+bool reading_terminal();
 
 // Runs the named script one include level deeper (the include command).
 void include_script(const char* name);

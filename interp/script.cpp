@@ -8,6 +8,7 @@
 #include <vector>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "build_info.h"
 #include "buffer/image_buffer.h"
@@ -37,6 +38,7 @@ Options g_options;
 std::vector<ScriptSource> g_stack;  // g_stack.back() is the current script
 bool g_quit = false;
 std::vector<FatalCleanup> g_cleanups;
+int g_failed_lines = 0;  // lines that failed, counted under -k
 
 ScriptSource& current() { return g_stack.back(); }
 
@@ -164,6 +166,10 @@ void print_option_dump() {
     std::fprintf(stderr, "       -m : %s\n", on(g_options.msg_mode));
     std::fprintf(stderr, "       -v : %s\n", on(g_options.verbose));
     std::fprintf(stderr, "       -t : %s\n", on(g_options.lap_time));
+    // Options beyond the usage text are listed only when given, so the dump of
+    // every other command line stays as it always was.
+    if (g_options.strict) std::fprintf(stderr, "       -e : %s\n", on(true));
+    if (g_options.keep_going) std::fprintf(stderr, "       -k : %s\n", on(true));
     std::fputs("\n", stderr);
 }
 
@@ -214,6 +220,15 @@ void include_script(const char* name) {
 
 void request_quit() { g_quit = true; }
 
+void command_line_failed() {
+    if (g_options.strict) fatal_exit();
+    if (g_options.keep_going) ++g_failed_lines;
+}
+
+bool reading_terminal() {
+    return !g_stack.empty() && current().is_stdin && !g_options.silent && isatty(STDIN_FILENO);
+}
+
 
 int kqc_main(int argc, char** argv) {
     if (argc == 2) {
@@ -257,6 +272,10 @@ int kqc_main(int argc, char** argv) {
             g_options.verbose = true;
         } else if (word == "-t") {
             g_options.lap_time = true;
+        } else if (word == "-e") {
+            g_options.strict = true;
+        } else if (word == "-k") {
+            g_options.keep_going = true;
         } else {
             std::fprintf(stderr, "ERROR : Invalid options %s\n", argv[i]);
             fatal_exit();
@@ -267,9 +286,14 @@ int kqc_main(int argc, char** argv) {
 
     while (!g_stack.empty()) close_script();  // left open by an earlier run's fatal end
     g_quit = false;
+    g_failed_lines = 0;
     clear_registry();
     open_script(g_options.script_name);
     run_script();
     std::fflush(stdout);
+    if (g_failed_lines > 0) {
+        std::fprintf(stderr, "ERROR : %d command line(s) failed\n", g_failed_lines);
+        fatal_exit();
+    }
     return 0;
 }

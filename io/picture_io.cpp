@@ -175,12 +175,11 @@ static void help_read(const char* word, int mode) {
 }
 
 // read tkqName buffName. Once the words are right the command counts as done:
-// its refusals are messages, not execution errors.
+// its refusals are messages, not execution errors (but -e and -k count them).
 int cmd_read(int argc, char** argv) {
     if (answer_help(argc, argv, help_read)) return 1;
     if (argc != 3) return command_error("Invalid argment count", argv[0], help_read);
-    read_picture(argv[1], argv[2]);
-    return 1;
+    return succeed_anyway(read_picture(argv[1], argv[2]));
 }
 
 // --- write -----------------------------------------------------------------------------------
@@ -246,10 +245,9 @@ static void help_write(const char* word, int mode) {
         std::fprintf(stderr, "\t%s\t-> write %s data\n", word, kq_extension());
 }
 
-// write buffName tkqName.
+// write buffName tkqName. A missing buffer is a message, not an execution error.
 int cmd_write(int argc, char** argv) {
     if (answer_help(argc, argv, help_write)) return 1;
     if (argc != 3) return command_error("Invalid argment count", argv[0], help_write);
-    write_picture(argv[1], argv[2]);
-    return 1;
+    return succeed_anyway(write_picture(argv[1], argv[2]));
 }

@@ -362,6 +362,7 @@ int read_yuv(const char* file_name, const char* buff_name, int width, int height
         if (rows < want) {
             std::fprintf(stderr, "WARNING : can't read yuv data (scanline #%d)\n",
                          static_cast<int>(h - 1 - done));
+            note_incomplete();
             break;
         }
     }
@@ -403,8 +404,7 @@ int cmd_readyuv(int argc, char** argv) {
     }
     if (count < 2)
         return command_error("You have to define fileName and buffName", argv[0], help_readyuv);
-    read_yuv(names[0], names[1], width, height);
-    return 1;
+    return succeed_anyway(read_yuv(names[0], names[1], width, height));
 }
 
 // --- writeyuv --------------------------------------------------------------------------------
@@ -471,8 +471,7 @@ static void help_writeyuv(const char* word, int mode) {
 int cmd_writeyuv(int argc, char** argv) {
     if (answer_help(argc, argv, help_writeyuv)) return 1;
     if (argc != 3) return command_error("Invalid argment count", argv[0], help_writeyuv);
-    write_yuv(argv[1], argv[2]);
-    return 1;
+    return succeed_anyway(write_yuv(argv[1], argv[2]));
 }
 
 // --- writedump -------------------------------------------------------------------------------
@@ -580,6 +579,5 @@ int cmd_writedump(int argc, char** argv) {
     }
     if (count < 2)
         return command_error("You have to define buffName and outName", argv[0], help_writedump);
-    write_dump(names[0], names[1], mask);
-    return 1;
+    return succeed_anyway(write_dump(names[0], names[1], mask));
 }

@@ -7,7 +7,8 @@
 // Loads the YUV frame file `file_name` of width × height pixels into buffer
 // `buff_name`, which becomes a 3-component buffer at origin (0, 0) with kqName set
 // to the file name. Rows come from the top down; rows the file does not supply
-// stay 0 (after "WARNING : can't read yuv data (scanline #<y>)").
+// stay 0 (after "WARNING : can't read yuv data (scanline #<y>)", and the line is
+// noted as incomplete for -e and -k).
 // REQUIRES: a name below 512 characters, an even, non-negative width, a
 // non-negative height, a readable file; otherwise a printed refusal, 0, and no
 // buffer is touched. Returns 1 when the buffer was (re)made.

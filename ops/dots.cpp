@@ -3,6 +3,7 @@
 
 #include <sys/stat.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -60,6 +61,24 @@ bool scan_dot(char* line, int& x, int& y, uint8_t colour[4]) {
     return scan_int(p, x) && scan_int(p, y);
 }
 
+bool blank_text(const char* s) {
+    for (; *s; ++s)
+        if (!std::isspace(static_cast<unsigned char>(*s))) return false;
+    return true;
+}
+
+// True when `first` (a line without its comment) and every line left in f (read
+// in the same pieces as the dots) hold nothing but white space and comments.
+bool rest_is_blank(const char* first, std::FILE* f) {
+    if (!blank_text(first)) return false;
+    char line[1024];
+    while (std::fgets(line, sizeof line, f)) {
+        if (char* hash = std::strchr(line, '#')) *hash = '\0';
+        if (!blank_text(line)) return false;
+    }
+    return !std::ferror(f);
+}
+
 // Appends v right-aligned in `width` characters, as "%*lld" does.
 void append_int(std::string& s, long long v, int width) {
     char digits[24];
@@ -102,11 +121,21 @@ int dotfile(const char* path, const char* name, const float colour[4]) {
     uint8_t current[4];
     for (int p = 0; p < 4; ++p) current[p] = dot_byte(colour[p]);
     char line[1024];
+    int line_no = 0;
     while (std::fgets(line, sizeof line, file.f)) {
+        ++line_no;
         int x = 0, y = 0;
-        if (!scan_dot(line, x, y, current)) break;
+        if (!scan_dot(line, x, y, current)) {
+            // Stopping is silent and succeeds; -e and -k want to know when it left
+            // dots unread (the stopping line, without its comment, is in `line`).
+            if (failures_counted() && !rest_is_blank(line, file.f))
+                note_incomplete("WARNING : dotfile %s stops at line %d, the rest is not read\n",
+                                path, line_no);
+            return 1;
+        }
         for (int p = 0; p < b->components; ++p) pixel_address(*b, p, x, y) = current[p];
     }
+    if (std::ferror(file.f)) note_incomplete("ERROR : Can't read dotfile (name=%s)\n", path);
     return 1;
 }
 

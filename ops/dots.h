@@ -14,7 +14,9 @@ uint8_t dot_byte(float f);
 // any other is "x y" (the current colour, at first `colour`). Reading stops
 // silently at the first line that does not parse. Colour byte p goes to plane p;
 // dots outside the window go to the outside cell.
-// Returns 0 after "Can't find buff" or "Can't find dotfile" warnings, else 1.
+// Returns 0 after "Can't find buff" or "Can't find dotfile" warnings, else 1; the
+// line is noted as incomplete for -e and -k when the file cannot be read or the
+// stop leaves lines other than blank and comment lines unread.
 int dotfile(const char* path, const char* name, const float colour[4]);
 
 // Lists every differing sample of two buffers of the same component count, origin
