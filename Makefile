@@ -9,13 +9,16 @@
 #   make fuzz     build the libFuzzer targets with clang in build-fuzz
 #   make fuzz-smoke  run each for FUZZ_SECONDS from its corpus (make test: 20 s)
 #   make soak     random scripts through the release and sanitizer builds (SOAK_COUNT)
+#   make test-cluster  kqframes over ssh and Slurm in a private network namespace
+#                 (root, openssh-server, rsync, parallel, munge, slurmctld, slurmd)
+#   make bench-frames  kqframes on the 300-frame title job (bench/frames.sh)
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
 FUZZ_SECONDS ?= 20
 SOAK_COUNT ?= 20000
 PREFIX ?= /usr/local
 
-.PHONY: all build test test-fast test-san fuzz fuzz-smoke soak demo bench man install package clean
+.PHONY: all build test test-fast test-san test-cluster fuzz fuzz-smoke soak demo bench bench-frames man install package clean
 
 all: build
 
@@ -49,6 +52,10 @@ soak: build build-san/CMakeCache.txt
 
 test: test-fast test-san fuzz-smoke
 
+# exit 77: skipped (the test says why)
+test-cluster: build
+	sh tests/cluster_test.sh build || [ $$? -eq 77 ]
+
 demo: build
 	cd examples && ../build/kqc demo.kqc
 	mkdir -p build/demo
@@ -66,6 +73,9 @@ demo: build
 
 bench: build
 	bench/run.sh
+
+bench-frames: build
+	bench/frames.sh
 
 man: build
 	docs/make_man.sh build docs

@@ -70,6 +70,12 @@ for i in $(seq 1 24); do
     sed -e "s|@IN@|src/$f.tkq|" -e "s|@OUT@|ref/$f.tkq|" title.kqc | "$kqc" -e -s
 done
 args="--in src/%04d.tkq --out out/%04d.tkq --asset title.tkq"
+now() { date +%s.%N; }
+took() { echo "$1 $(now)" | awk '{ printf "%.2f s", $2 - $1 }'; }
+t=$(now)
+"$kqframes" -j 2 $args title.kqc 1 24 || fail "local run failed"
+echo "cluster test: 24 frames locally with -j 2 in $(took "$t")"
+rm -rf out
 
 same_as_ref() {  # every frame but those named equals the reference
     for i in $(seq 1 24); do
@@ -122,8 +128,10 @@ export PARALLEL_SSH="ssh -F $work/ssh/config"
 wait_for 20 ssh -F "$work/ssh/config" node2 true || fail "sshd does not answer"
 
 remote=$work/remote
+t=$(now)
 "$kqframes" -S node1,node2 -j 2 --remote-kqc "$kqc" --remote-dir "$remote" $args title.kqc 1 24 \
     > "$work/ssh_run.log" 2>&1 || fail "ssh run failed"
+echo "cluster test: 24 frames over ssh (2 logins, -j 2) in $(took "$t")"
 same_as_ref ssh
 [ ! -e "$remote" ] || fail "the hosts' scratch folder is left behind"
 rm -rf out
@@ -180,15 +188,17 @@ NodeName=$node NodeAddr=127.0.0.1 CPUs=2 State=UNKNOWN
 PartitionName=kq Nodes=$node Default=YES MaxTime=INFINITE State=UP
 EOF
 wait_for 20 test -S "$work/munge/sock" || fail "munged does not start"
-slurmctld -D -i -f "$SLURM_CONF" &
+slurmctld -D -i -f "$SLURM_CONF" 2> "$work/slurmctld.err" &
 pids="$pids $!"
-slurmd -D -N "$node" -f "$SLURM_CONF" &
+slurmd -D -N "$node" -f "$SLURM_CONF" 2> "$work/slurmd.err" &
 pids="$pids $!"
 node_idle() { scontrol show node "$node" | grep -q 'State=IDLE'; }
 wait_for 60 node_idle || fail "the Slurm node does not come up"
 
 rm -rf out
+t=$(now)
 "$kqframes" --submit -j 2 $args title.kqc 1 24 > "$work/slurm_run.log" 2>&1 || fail "Slurm run failed"
+echo "cluster test: 24 frames through Slurm (array of batches, -j 2) in $(took "$t")"
 same_as_ref slurm
 rm -rf out
 mv src/0005.tkq missing.tkq
