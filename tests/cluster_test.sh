@@ -153,7 +153,7 @@ mkdir -p "$work/munge" "$work/slurm/state" "$work/slurm/spool"
 dd if=/dev/urandom of="$work/munge/key" bs=1024 count=1 2>/dev/null
 chmod 400 "$work/munge/key"
 munged -F --force --socket="$work/munge/sock" --key-file="$work/munge/key" \
-    --pid-file="$work/munge/pid" --seed-file="$work/munge/seed" --log-file="$work/munge.log" &
+    --pid-file="$work/munge/pid" --seed-file="$work/munge/seed" --log-file="$work/munge.log" 2>/dev/null &
 pids="$pids $!"
 export SLURM_CONF=$work/slurm/slurm.conf
 node=$(hostname -s)   # slurmctld runs only on the host its configuration names
