@@ -105,7 +105,10 @@ PasswordAuthentication no
 KbdInteractiveAuthentication no
 UsePAM no
 StrictModes no
+# sessions start in a home of their own, away from the login's dot files
+SetEnv HOME=$work/home
 EOF
+mkdir "$work/home"
 echo "kqnode $(cut -d ' ' -f 1-2 "$work/ssh/host_key.pub")" > "$work/ssh/known_hosts"
 cat > "$work/ssh/config" <<EOF
 Host node1 node2
