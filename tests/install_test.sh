@@ -19,7 +19,7 @@ printf 'create a -s 0 0 8 4\nchex a -s 2 2\nwrite a a\n' > t.kqc
 test "$(wc -c < a.tkq)" -eq $((128 + 8 * 4 * 4))
 # the installed kqframes runs the installed kqc beside it
 printf 'create a -s 0 0 8 4\nchex a -s @FRAME@ 2\nwrite a f@FRAME@\n' > f.kqc
-(PATH=/nonexistent; unset KQC; /usr/bin/python3 "$bin/kqframes" -j 1 -w 1 f.kqc 1 3)
+(PATH=/usr/bin:/bin; unset KQC; /usr/bin/python3 "$bin/kqframes" -j 1 -w 1 f.kqc 1 3)
 test "$(cat f1.tkq f2.tkq f3.tkq | wc -c)" -eq $((3 * (128 + 8 * 4 * 4)))
 if [ -x "$bin/kqconv" ]; then
     "$bin/kqconv" a.tkq a.png
