@@ -57,14 +57,14 @@ test-cluster: build
 	sh tests/cluster_test.sh build || [ $$? -eq 77 ]
 
 demo: build
-	cd examples && ../build/kqc demo.kqc
+	cd examples && ../build/kqc -e demo.kqc
 	mkdir -p build/demo
-	cd examples && ../build/kqc showcase.kqc
+	cd examples && ../build/kqc -e showcase.kqc
 	@if [ -x build/kqconv ]; then \
 	  for f in showcase showcase_d1 showcase_nega; do build/kqconv build/demo/$$f.tkq build/demo/$$f.png || exit 1; done; \
 	  echo "demo: PNG files in build/demo/: showcase.png showcase_d1.png showcase_nega.png"; \
 	else echo "demo: kqconv is not built (it needs libpng-dev and libjpeg62-turbo-dev): no PNG files"; fi
-	cd examples && ../build/kqc demo_wf.kqc
+	cd examples && ../build/kqc -e demo_wf.kqc
 	build/kqtowf -f -m 0 build/demo_rgba.tkq build/demo_mip
 	build/kqtowf -f build/demo_rgba.tkq build/demo_sat
 	@echo "demo: wrote build/demo_mip.wf (MIP-MAP) and build/demo_sat.wf (SUMMED-AREA)"

@@ -104,7 +104,12 @@ while IFS='|' read -r label command _; do
 done <<<"$ROWS"
 
 BW=$("$BUILD/membw" | awk '/^memcpy_bytes_per_sec/ {print $2}')
-(cd "$WORK" && "$BUILD/kqc" -s -t bench.kqc) >/dev/null 2>"$WORK/stderr.txt" || true
+# -e: a failed line would leave the laps out of step with the labels.
+if ! (cd "$WORK" && "$BUILD/kqc" -e -s -t bench.kqc) >/dev/null 2>"$WORK/stderr.txt"; then
+    echo "bench: a kqc line failed:" >&2
+    grep -v '^LAPTIME' "$WORK/stderr.txt" >&2
+    exit 1
+fi
 grep '^LAPTIME' "$WORK/stderr.txt" | awk -F' : ' '{print $2}' | awk '{print $1}' >"$WORK/laps.txt"
 if grep -v '^LAPTIME' "$WORK/stderr.txt" | grep -q .; then
     echo "kqc messages:"

@@ -203,11 +203,6 @@ int copy_region(const char* from, const char* to, const CopyRequest& req) {
     ImageBuffer *src = nullptr, *dst = nullptr;
     if (!find_buffers2(from, to, src, dst)) return 0;
 
-    Rect r = src->rect();
-    if (!req.whole_window) r = {req.ox, req.oy, req.ox + req.w - 1, req.oy + req.h - 1};
-    r = intersect(r, src->rect());
-    if (r.empty()) return 1;
-
     int mask = 15;
     if (req.key) {
         mask = 0;
@@ -216,8 +211,17 @@ int copy_region(const char* from, const char* to, const CopyRequest& req) {
             if (*k == 'g') mask |= 2;
             if (*k == 'b') mask |= 4;
             if (*k == 'a') mask |= 8;
+            // Other letters are ignored; -e and -k take them for the typos they are.
+            if (!std::strchr("rgba", *k))
+                note_incomplete("WARNING : copy ignores the letter %c of plane key %s\n", *k,
+                                req.key);
         }
     }
+
+    Rect r = src->rect();
+    if (!req.whole_window) r = {req.ox, req.oy, req.ox + req.w - 1, req.oy + req.h - 1};
+    r = intersect(r, src->rect());
+    if (r.empty()) return 1;
 
     // The target rectangle: r's size, lower-left at the anchored corner.
     int64_t lx = r.x1, ly = r.y1;

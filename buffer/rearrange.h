@@ -32,9 +32,10 @@ struct CopyRequest {
 // Copies a rectangle of `from` into `to`. The rectangle is cut to the source's
 // window first; its placement in `to` is then cut to the destination's window.
 // Only planes present in both buffers (and named by the key, if any; letters other
-// than lower-case r g b a are ignored) are copied, each into the plane of the same
-// index. Rows are copied from the top down and pixels from the left, reading the
-// live source, so a copy within one buffer sees pixels it has already written.
+// than lower-case r g b a are ignored, and note the line as incomplete for -e and
+// -k) are copied, each into the plane of the same index. Rows are copied from the
+// top down and pixels from the left, reading the live source, so a copy within one
+// buffer sees pixels it has already written.
 // Returns 0 (after "Can't find buff") when a buffer is missing, else 1, also when
 // nothing was copied.
 int copy_region(const char* from, const char* to, const CopyRequest& req = {});

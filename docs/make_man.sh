@@ -42,6 +42,15 @@ usage_of() {
     "$1" -h 2>&1 >/dev/null | sed -e '/^==[0-9]*==/d'
 }
 
+# Options a program takes beyond those its usage text lists (the usage text stays
+# as it always was): one "option<TAB>description" line each on standard input.
+more_options() {
+    echo '.SS "Options beyond the usage text"'
+    while IFS='	' read -r option text; do
+        printf '.TP\n.B %s\n%s\n' "$option" "$text" | sed -e 's/-/\\-/g'
+    done
+}
+
 head_of() {  # name section-title
     cat <<HEAD
 .\\" Made by docs/make_man.sh from the programs' help texts; do not edit.
@@ -57,7 +66,7 @@ HEAD
 kqc \- run kqc image compositing scripts
 .SH SYNOPSIS
 .B kqc
-[\fB\-s\fR] [\fB\-m\fR] [\fB\-v\fR] [\fB\-t\fR]
+[\fB\-s\fR] [\fB\-m\fR] [\fB\-v\fR] [\fB\-t\fR] [\fB\-e\fR] [\fB\-k\fR]
 .I script
 .br
 .B kqc
@@ -76,7 +85,16 @@ Everything is reported on standard error.
 .SH OPTIONS
 TEXT
     usage_of "$kqc" | verbatim
+    more_options <<'TEXT'
+-e	Strict mode, for pipelines and batch jobs: the first command line that fails ends the run with status 1, after the usual report of that line and "kqc : error exit". A line fails when its command reports an error, when it could not do all it was asked although it goes on quietly by default (read of a picture that cannot be opened, write of a missing buffer, readyuv of a missing or short file, writeyuv or writedump that cannot write, a dot file that stops before its end, a plane key of copy with a letter other than r, g, b, a, a difference report of diff that cannot be written, a shell command of "!" that exits with a status other than 0), and when its first word names no command ("ERROR : Unknown command word"). This holds in included scripts too.
+-k	Keep going: the run goes on after failed lines, which are reported as under -e, and ends with "ERROR : n command line(s) failed" and status 1 when any line failed.
+TEXT
     cat <<'TEXT'
+.PP
+Without \-e and \-k a word that names no command is ignored; typed at the prompt
+(standard input a terminal, no \-s) it gets the hint "WARNING : unknown command word
+(help lists the commands)". The option dump of \-v lists \-e and \-k when they are
+given.
 .SH COMMANDS
 Each command answers "?" with its one-line summary and "\-h" with its usage text,
 which follow here.
@@ -102,7 +120,11 @@ TEXT
 also when commands failed (a failed command rings the bell, reports the script,
 line number and line, and the script goes on); 1 after a fatal error (memory
 exhausted, a script that cannot be opened, too many words on a line or too many
-include levels), reported as "kqc : error exit".
+include levels), reported as "kqc : error exit". With
+.B \-e
+1 at the first failed line; with
+.B \-k
+1 at the end when any line failed.
 .SH FILES
 .TP
 .I *.tkq
@@ -122,6 +144,18 @@ read bg.tkq bg
 create out
 over fg bg out
 write out result            # writes result.tkq
+.fi
+.PP
+In a job that must not go on after a failure:
+.PP
+.nf
+kqc \-e comp.kqc && kqconv result.tkq result.png
+.fi
+.PP
+A batch that runs every line and still reports failure:
+.PP
+.nf
+kqc \-k batch.kqc || echo "some lines of batch.kqc failed"
 .fi
 .PP
 Pictures from and to PNG, JPEG and PAM go through

@@ -17,7 +17,6 @@ constexpr int kMaxWords = 31;  // a 32nd word on one line is fatal
 
 bool g_incomplete = false;  // the running command could not do all it was asked
 
-
 // A word that names no command: silent by default, a hint at a terminal, a
 // failed line under -e and -k.
 void unknown_command(const char* word) {

@@ -335,11 +335,19 @@ void jpeg_on_error(j_common_ptr c) {
     std::longjmp(e->jump, 1);
 }
 
-// A file or a scan that ends early is an error, not a picture padded with grey;
-// other warnings (stray bytes between markers) do not change the samples.
+// A file or a scan that ends early is an error, not a picture padded with grey, and
+// so is entropy-coded data the decoder cannot follow (it fills the rest of the scan,
+// or the data up to the next restart marker, with nothing); other warnings (stray
+// bytes between markers, an unknown JFIF revision) do not change the samples.
 void jpeg_on_message(j_common_ptr c, int level) {
-    if (level < 0 && (c->err->msg_code == JWRN_JPEG_EOF || c->err->msg_code == JWRN_HIT_MARKER))
-        jpeg_on_error(c);
+    if (level >= 0) return;
+    switch (c->err->msg_code) {
+        case JWRN_JPEG_EOF:
+        case JWRN_HIT_MARKER:
+        case JWRN_HUFF_BAD_CODE:
+        case JWRN_MUST_RESYNC:
+            jpeg_on_error(c);
+    }
 }
 
 // Each scan of a progressive file passes over the whole picture, so a small file

@@ -158,8 +158,9 @@ int diff(const char* a_name, const char* b_name) {
     const std::string mid_a = std::string(" : ") + a_name + " ";
     const std::string mid_b = std::string(" : ") + b_name + " ";
     std::string text;
+    bool written = true;  // every piece reached standard output
     auto flush = [&] {
-        std::fwrite(text.data(), 1, text.size(), stdout);
+        written = std::fwrite(text.data(), 1, text.size(), stdout) == text.size() && written;
         text.clear();
     };
     const Rect r = a->rect();
@@ -198,7 +199,8 @@ int diff(const char* a_name, const char* b_name) {
         text.push_back('\n');
     }
     flush();
-    std::fflush(stdout);
+    if (std::fflush(stdout) != 0 || !written)
+        note_incomplete("ERROR : Can't write the difference report\n");
     return 1;
 }
 

@@ -21,7 +21,8 @@ int dotfile(const char* path, const char* name, const float colour[4]);
 
 // Lists every differing sample of two buffers of the same component count, origin
 // and size on standard output, bottom row first, then the count of differing
-// pixels ("# same" when there is none). Returns 0 after a warning, else 1.
+// pixels ("# same" when there is none). Returns 0 after a warning, else 1; a
+// report that cannot be written notes the line as incomplete for -e and -k.
 int diff(const char* a, const char* b);
 
 // Writes in's rows bottom first into out's storage order with every pixel's four

@@ -15,7 +15,7 @@ for prog in kqtowf kqconv; do
 done
 cd "$root"
 printf 'create a -s 0 0 8 4\nchex a -s 2 2\nwrite a a\n' > t.kqc
-"$bin/kqc" -s t.kqc
+"$bin/kqc" -e -s t.kqc
 test "$(wc -c < a.tkq)" -eq $((128 + 8 * 4 * 4))
 # the installed kqframes runs the installed kqc beside it
 printf 'create a -s 0 0 8 4\nchex a -s @FRAME@ 2\nwrite a f@FRAME@\n' > f.kqc
