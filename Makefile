@@ -12,6 +12,9 @@
 #   make fuzz     build the libFuzzer targets with clang in build-fuzz
 #   make fuzz-smoke  run each for FUZZ_SECONDS from its corpus (make test: 20 s)
 #   make soak     random scripts through the release and sanitizer builds (SOAK_COUNT)
+#   make test-cluster  kqframes over ssh and Slurm in a private network namespace
+#                 (root, openssh-server, rsync, parallel, munge, slurmctld, slurmd)
+#   make bench-frames  kqframes on the 300-frame title job (bench/frames.sh)
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 MAKEFLAGS += --no-print-directory
 
@@ -19,7 +22,7 @@ FUZZ_SECONDS ?= 20
 SOAK_COUNT ?= 20000
 PREFIX ?= /usr/local
 
-.PHONY: all deps programs build test test-fast test-san fuzz fuzz-smoke soak demo bench man install package clean
+.PHONY: all deps programs build test test-fast test-san test-cluster fuzz fuzz-smoke soak demo bench bench-frames man install package clean
 
 all: build
 
@@ -70,6 +73,12 @@ test: deps
 	  tests/summary.py release=build/junit.xml sanitizers=build-san/junit.xml \
 	    --fuzz build-fuzz/work || rc=1; exit $$rc
 
+# Installs its own packages when it can; exit 77: skipped (the test says why).
+test-cluster:
+	@tools/deps.sh --optional cluster
+	@$(MAKE) build
+	sh tests/cluster_test.sh build || [ $$? -eq 77 ]
+
 demo: deps programs
 	cd examples && ../build/kqc -e demo.kqc
 	mkdir -p build/demo
@@ -87,6 +96,9 @@ demo: deps programs
 
 bench: build
 	bench/run.sh
+
+bench-frames: build
+	bench/frames.sh
 
 man: build
 	docs/make_man.sh build docs

@@ -1,7 +1,8 @@
 #!/bin/sh
-# Writes the manual pages kqc.1, kqtowf.1 and kqconv.1 from the programs' own help
-# texts: `kqc -h`, `help` and `<command> -h` for every command, `kqtowf -h` and
-# `kqconv -h`. A program not built yet gets a page without its usage section.
+# Writes the manual pages kqc.1, kqtowf.1, kqconv.1 and kqframes.1 from the
+# programs' own help texts: `kqc -h`, `help` and `<command> -h` for every command,
+# `kqtowf -h`, `kqconv -h` and `kqframes -h`. A program not built yet gets a page
+# without its usage section.
 #
 #   docs/make_man.sh [BUILD_DIR [OUT_DIR]]      (defaults: build, docs)
 #   docs/make_man.sh --check BUILD_DIR DOC_DIR  exit 1 when a page in DOC_DIR differs
@@ -19,7 +20,7 @@ if [ -n "$check" ]; then
     trap 'rm -rf "$tmp"' EXIT
     "$0" "$build" "$tmp"
     status=0
-    for page in kqc.1 kqtowf.1 kqconv.1; do
+    for page in kqc.1 kqtowf.1 kqconv.1 kqframes.1; do
         if ! cmp -s "$tmp/$page" "$out/$page"; then
             echo "make_man: $out/$page is not what the programs' help texts give; run make man" >&2
             diff -u "$out/$page" "$tmp/$page" >&2 || true
@@ -181,7 +182,8 @@ kqconv photo.png photo.tkq && kqc comp.kqc && kqconv result.tkq result.png
 .fi
 .SH SEE ALSO
 .BR kqtowf (1),
-.BR kqconv (1)
+.BR kqconv (1),
+.BR kqframes (1)
 TEXT
 } > "$out/kqc.1"
 
@@ -299,3 +301,75 @@ kqconv \-\-straight \-\-to pam layer.tkq \- | display \-
 .BR kqtowf (1)
 TEXT
 } > "$out/kqconv.1"
+
+# ------------------------------------------------------------------------- kqframes.1
+{
+    head_of KQFRAMES
+    cat <<'TEXT'
+kqframes \- run a kqc script template over a numbered frame sequence
+.SH SYNOPSIS
+.B kqframes
+[\fIoptions\fR]
+.I template first last
+.SH DESCRIPTION
+.B kqframes
+makes one script per frame from
+.I template
+by replacing @FRAME@ (the zero-padded frame number), @IN@, @IN2@, ... (the
+frame's inputs, from the
+.B \-\-in
+patterns) and @OUT@, @OUT2@, ... (its outputs, from
+.BR \-\-out ),
+and runs them in the current folder. Frames are grouped into batches; each batch is
+one
+.B kqc \-e \-s
+process that includes its frames' scripts one after another, so a failure stops at
+its line and the error report names the frame's script and line. The frames of a
+batch share the process: a template makes (create) or reads every buffer it uses.
+.PP
+A frame fails when one of its inputs is missing or one of its lines fails; it then
+keeps no output it wrote. After a failure no further batch starts unless
+.B \-k
+is given; the run ends with status 1 and a summary of the failed frames, their
+first error lines and where the logs are. On a terminal a progress line shows
+the frames done, frames per second, the time left and the failures so far.
+.PP
+Engines: batches one after another (\fB\-j 1\fR, or when GNU parallel is
+missing); side by side through GNU parallel (\fB\-j\fR \fIN\fR); on ssh logins
+through GNU parallel
+.B \-\-sshlogin
+(\fB\-S\fR), which sends each host the assets once and each batch its frame
+scripts and inputs, and brings back the outputs of the frames that succeeded (rsync
+and kqc must be installed on every host); a Slurm array of batches (\fB\-\-slurm\fR
+prints the sbatch script, \fB\-\-submit\fR submits it, waits and reports), whose
+task fails when one of its frames fails. The Slurm tasks need the current folder on
+a shared file system.
+.SH OPTIONS
+TEXT
+    if [ -x "$build/kqframes" ]; then
+        "$build/kqframes" -h | verbatim
+    else
+        echo "The usage text comes from the program, which was not built when this page was made."
+    fi
+    cat <<'TEXT'
+.SH FILES
+.TP
+.I .kqframes/TEMPLATE-FIRST-LAST/
+the run's folder (\fB\-\-work\fR): frames/ the scripts made from the template,
+batches/ the frame lists, logs/bNNNN.log one log per batch (each frame's messages,
+then a line "@@ FRAME ok", "@@ FRAME failed ..." or "@@ FRAME missing input: ..."),
+joblog (GNU parallel's job log). It is made anew by each run.
+.SH EXAMPLES
+.nf
+kqframes \-\-in 'in/%04d.tkq' \-\-out 'out/%04d.tkq' \-\-asset title.tkq frame.kqc 1 240
+kqframes \-j 2 \-k \-\-in 'src/%04d.yuv' \-\-out 'dst/%04d.tkq' yuv.kqc 1 240
+kqframes \-\-resume \-\-in 'in/%04d.tkq' \-\-out 'out/%04d.tkq' frame.kqc 1 240
+kqframes \-S :,alice@node1,node2 \-\-in 'in/%04d.tkq' \-\-out 'out/%04d.tkq' frame.kqc 1 240
+kqframes \-\-slurm \-\-in 'in/%04d.tkq' \-\-out 'out/%04d.tkq' frame.kqc 1 240 | sbatch
+.fi
+.SH SEE ALSO
+.BR kqc (1),
+.BR parallel (1),
+.BR sbatch (1)
+TEXT
+} > "$out/kqframes.1"

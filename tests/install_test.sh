@@ -9,6 +9,7 @@ DESTDIR=$root/stage cmake --install "$build" --prefix /usr >/dev/null
 bin=$root/stage/usr/bin
 man=$root/stage/usr/share/man/man1
 test -x "$bin/kqc" && test -f "$man/kqc.1"
+test -x "$bin/kqframes" && test -f "$man/kqframes.1"
 for prog in kqtowf kqconv; do
     if [ -x "$build/$prog" ]; then test -x "$bin/$prog" && test -f "$man/$prog.1"; fi
 done
@@ -16,6 +17,10 @@ cd "$root"
 printf 'create a -s 0 0 8 4\nchex a -s 2 2\nwrite a a\n' > t.kqc
 "$bin/kqc" -e -s t.kqc
 test "$(wc -c < a.tkq)" -eq $((128 + 8 * 4 * 4))
+# the installed kqframes runs the installed kqc beside it
+printf 'create a -s 0 0 8 4\nchex a -s @FRAME@ 2\nwrite a f@FRAME@\n' > f.kqc
+(PATH=/usr/bin:/bin; unset KQC; /usr/bin/python3 "$bin/kqframes" -j 1 -w 1 f.kqc 1 3)
+test "$(cat f1.tkq f2.tkq f3.tkq | wc -c)" -eq $((3 * (128 + 8 * 4 * 4)))
 if [ -x "$bin/kqconv" ]; then
     "$bin/kqconv" a.tkq a.png
     "$bin/kqconv" a.png b.tkq

@@ -17,7 +17,7 @@ packages_of() {
                       zlib1g-dev libpng-dev libjpeg62-turbo-dev libedit-dev ;;
         test)    echo clang libclang-rt-14-dev parallel ;;
         video)   echo ffmpeg ;;
-        cluster) echo openssh-server openssh-client rsync parallel munge slurmctld slurmd slurm-client iproute2 ;;
+        cluster) echo openssh-server openssh-client rsync parallel munge slurmctld slurmd slurm-client iproute2 util-linux ;;
         cross)   echo g++-aarch64-linux-gnu qemu-user ;;
         *) echo "deps: unknown group $1" >&2; exit 2 ;;
     esac
