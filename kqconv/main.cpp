@@ -22,7 +22,7 @@ void usage() {
         "            (otherwise taken from outFile's extension; tkq for standard output)\n"
         " --level n : PNG zlib compression level 0 ~ 9; for .wf input the one map level\n"
         " --threads n : PNG compression threads (0: one per core)\n"
-        " --quality n : JPEG and WebP quality 1 ~ 100\n"
+        " --quality n : JPEG quality 1 ~ 100\n"
         " --linear : OpenEXR and HDR samples as they are, without the sRGB transfer\n"
         " --info : the format and size of inFile (and a .wf file's header fields)\n"
         " --version : the version\n"

@@ -111,7 +111,8 @@ Picture read_oiio(Bytes bytes, const ReadOptions& opt) {
     if (!in) throw ConvError(oiio_reason(bad, OIIO::geterror()));
     std::string name = std::string("memory") + plug.extension;
     if (in->supports("ioproxy")) {
-        config.attribute("oiio:ioproxy", TypeDesc::PTR, &mem);
+        void* proxy = &mem;  // the attribute holds the pointer's value
+        config.attribute("oiio:ioproxy", TypeDesc::PTR, &proxy);
     } else {
         scratch = std::make_unique<Scratch>(plug.extension);
         scratch->put(bytes);
@@ -170,10 +171,20 @@ Picture read_oiio(Bytes bytes, const ReadOptions& opt) {
     return pic;
 }
 
-// OpenEXR: half RGB(A) or Y(A), linear and premultiplied; DPX 10 bits; the others
-// 8 bits. The picture comes premultiplied for OpenEXR and straight for the others.
-void write_oiio(const Picture& pic, OutFile& out, const WriteOptions& opt) {
+// OpenEXR: half RGB(A) or Y(A), linear and premultiplied; DPX 16 bits (this
+// OpenImageIO loses the last sample of odd rows at 10 bits); the others 8 bits. The picture comes premultiplied for OpenEXR and straight for the others.
+void write_oiio(const Picture& source, OutFile& out, const WriteOptions& opt) {
     const Plugin& plug = plugin_of(opt.to);
+    // Grey with alpha goes out as RGBA where the format has no such layout.
+    Picture spread;
+    const bool spread_grey = source.channels == 2 && (opt.to == Format::dpx || opt.to == Format::bmp);
+    if (spread_grey) {
+        spread.allocate(source.width, source.height, 2);
+        std::memcpy(spread.data.data(), source.data.data(), source.data.size());
+        spread.premultiplied = source.premultiplied;
+        set_planes(spread, Planes::rgba);
+    }
+    const Picture& pic = spread_grey ? spread : source;
     const std::string bad = std::string("can't write ") + format_row(opt.to)->name;
     const int ch = pic.channels;
     const int64_t n = pic.pixels();
@@ -185,11 +196,6 @@ void write_oiio(const Picture& pic, OutFile& out, const WriteOptions& opt) {
     if (!exr) spec.attribute("oiio:UnassociatedAlpha", 1);
     if (opt.to == Format::dpx) {
         spec.set_format(TypeDesc::UINT16);
-        spec.attribute("oiio:BitsPerSample", 10);
-    }
-    if (opt.to == Format::webp) {
-        spec.attribute("CompressionQuality", opt.quality);
-        if (opt.quality == 100) spec.attribute("compression", "lossless");
     }
     if (exr) spec.attribute("compression", "zip");
 
