@@ -149,9 +149,9 @@ UYVY 4:2:2 (ffmpeg's pixel format uyvy422), 8 bits, ITU-R BT.601 studio range
 720 x 486.
 .PP
 .nf
-ffmpeg \-i in.mov \-f rawvideo \-pix_fmt uyvy422 \-s 720x486 frame%04d.yuv
+ffmpeg \-i in.mov \-s 720x486 \-f image2 \-c:v rawvideo \-pix_fmt uyvy422 frame%04d.yuv
 kqc frame.kqc            # readyuv frame0001.yuv f ... writeyuv f out0001.yuv
-ffmpeg \-f rawvideo \-pix_fmt uyvy422 \-s 720x486 \-r 30000/1001 \-i out%04d.yuv out.mov
+cat out*.yuv | ffmpeg \-f rawvideo \-pix_fmt uyvy422 \-s 720x486 \-r 30000/1001 \-i \- out.mov
 .fi
 .SH SEE ALSO
 .BR kqtowf (1),
