@@ -95,7 +95,7 @@ std::vector<uint8_t> unlzw(Bytes in) {
         group_start = pos;
     };
     while (pos + bits <= total_bits) {
-        if (free_ent > max_code) {
+        if (free_ent > max_code && bits < max_bits) {
             skip_group();
             ++bits;
             max_code = bits == max_bits ? max_max_code : (int64_t(1) << bits) - 1;
