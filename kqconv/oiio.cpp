@@ -83,6 +83,12 @@ const Transfer& transfer() {
     return t;
 }
 
+float half_value(uint16_t bits) {
+    Imath::half h;
+    h.setBits(bits);
+    return float(h);
+}
+
 uint8_t unit_to_byte(float x) {
     if (!(x > 0.0f)) return 0;
     if (x >= 1.0f) return 255;
@@ -148,15 +154,38 @@ Picture read_oiio(Bytes bytes, const ReadOptions& opt) {
         return pic;
     }
     // Linear, premultiplied light: through the transfer on the straight colour, or
-    // (--linear) the samples as they stand, still premultiplied.
-    std::vector<float> buf(size_t(w * h * nch));
-    if (!in->read_image(0, 0, 0, nch, TypeDesc::FLOAT, buf.data()))
+    // (--linear) the samples as they stand, still premultiplied. Half samples of opaque
+    // pixels go through a table of every half value.
+    const bool half = spec.format == TypeDesc::HALF;
+    std::vector<float> buf(half ? 0 : size_t(w * h * nch));
+    std::vector<uint16_t> bits(half ? size_t(w * h * nch) : 0);
+    if (!in->read_image(0, 0, 0, nch, half ? TypeDesc::HALF : TypeDesc::FLOAT,
+                        half ? static_cast<void*>(bits.data()) : buf.data()))
         throw ConvError(oiio_reason(bad, in->geterror()));
     const Transfer& tr = transfer();
+    static const std::vector<uint8_t> half_srgb = [] {
+        std::vector<uint8_t> t(65536);
+        for (unsigned b = 0; b < 65536; ++b) t[b] = transfer().sample(float(half_value(uint16_t(b))));
+        return t;
+    }();
+    static const std::vector<uint8_t> half_unit = [] {
+        std::vector<uint8_t> t(65536);
+        for (unsigned b = 0; b < 65536; ++b) t[b] = unit_to_byte(float(half_value(uint16_t(b))));
+        return t;
+    }();
+    const uint16_t half_one = Imath::half(1.0f).bits();
     uint8_t* d = pic.data.data();
     for (int64_t i = 0; i < w * h; ++i) {
-        const float* s = buf.data() + i * nch;
-        const float a = alpha >= 0 ? s[alpha] : 1.0f;
+        const uint16_t* hb = half ? bits.data() + i * nch : nullptr;
+        if (half && (alpha < 0 || hb[alpha] == half_one || opt.linear)) {
+            const std::vector<uint8_t>& t = opt.linear ? half_unit : half_srgb;
+            for (int k = 0; k < colour; ++k) *d++ = t[hb[k]];
+            if (alpha >= 0) *d++ = half_unit[hb[alpha]];
+            continue;
+        }
+        float s[4];
+        for (int k = 0; k < colour; ++k) s[k] = half ? float(half_value(hb[k])) : buf[size_t(i * nch + k)];
+        const float a = alpha < 0 ? 1.0f : half ? float(half_value(hb[alpha])) : buf[size_t(i * nch + alpha)];
         for (int k = 0; k < colour; ++k) {
             if (opt.linear) {
                 *d++ = unit_to_byte(s[k]);
