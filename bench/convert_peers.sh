@@ -1,5 +1,6 @@
 #!/bin/sh
 # kqconv beside ImageMagick, libvips and OpenImageIO: one 4096 x 4096 RGBA picture
+# (PNG, and TIFF and OpenEXR at the end)
 # converted each way at zlib level 6, best wall time of REPEAT runs (user + sys CPU
 # beside it). "in" is PNG -> an uncompressed picture (.tkq for kqconv, PAM, .v and
 # TIFF for the others); "out" is uncompressed -> PNG. kqconv's rows premultiply on
@@ -20,6 +21,7 @@ cd "$WORK"
 "$K" --straight "$SRC" src.pam
 "$K" --straight "$SRC" src.png
 have() { command -v "$1" >/dev/null; }
+magick_real() { convert -version 2>/dev/null | grep -q ImageMagick; }
 have vips && vips copy src.pam src.v
 have oiiotool && oiiotool src.png -o src.tif
 
@@ -27,7 +29,7 @@ row() {  # label command...
     label=$1; shift
     best=
     for _ in $(seq "$REPEAT"); do
-        /usr/bin/time -o time.txt -f "%e %U %S" "$@" >/dev/null 2>&1
+        /usr/bin/time -o time.txt -f "%e %U %S" "$@" >/dev/null 2>&1 || { echo "$label failed"; return 0; }
         t=$(tail -1 time.txt)
         if [ -z "$best" ] || [ "$(echo "$t" | awk -v b="$best" '{print ($1 < b+0)}')" = 1 ]; then
             best=$(echo "$t" | awk '{print $1}'); cpu=$(echo "$t" | awk '{printf "%.2f", $2 + $3}')
@@ -38,9 +40,23 @@ row() {  # label command...
 row kqconv.in "$K" src.png out.tkq
 row kqconv.out "$K" --straight --to png "$SRC" out.png
 row kqconv.out.unpile "$K" --to png "$SRC" out.png
-have convert && row magick.in convert src.png out.pam
-have convert && row magick.out convert src.pam -define png:compression-level=6 out.png
+magick_real && row magick.in convert src.png out.pam
+magick_real && row magick.out convert src.pam -define png:compression-level=6 out.png
 have vips && row vips.in vips copy src.png out.v
 have vips && row vips.out vips pngsave src.v out.png --compression 6
 have oiiotool && row oiio.in oiiotool src.png -o out.tif
 have oiiotool && row oiio.out oiiotool src.tif --attrib png:compressionLevel 6 -o out.png
+
+# TIFF and OpenEXR: kqconv from and to .tkq, OpenImageIO from and to an uncompressed
+# TIFF; deflate (zip) at level 6 on both sides, EXR as half with zip.
+"$K" --level 0 "$SRC" src0.tif
+"$K" "$SRC" src.tif
+"$K" "$SRC" src.exr
+row kqconv.tif.in "$K" src.tif out.tkq
+row kqconv.tif.out "$K" "$SRC" out.tif
+row kqconv.exr.in "$K" src.exr out.tkq
+row kqconv.exr.out "$K" "$SRC" out.exr
+have oiiotool && row oiio.tif.in oiiotool src.tif --compression none -o out0.tif
+have oiiotool && row oiio.tif.out oiiotool src0.tif --compression zip:6 -o out.tif
+have oiiotool && row oiio.exr.in oiiotool src.exr -d uint8 --compression none -o out0.tif
+have oiiotool && row oiio.exr.out oiiotool src0.tif -d half --compression zip -o out.exr

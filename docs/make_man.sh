@@ -26,6 +26,15 @@ if [ -n "$check" ]; then
             diff -u "$out/$page" "$tmp/$page" >&2 || true
             status=1
         fi
+        # Every line renders: a text line that troff takes for a request is lost.
+        if command -v groff >/dev/null 2>&1; then
+            lost=$(groff -man -Tutf8 -ww -z "$out/$page" 2>&1)
+            if [ -n "$lost" ]; then
+                echo "make_man: $out/$page does not render cleanly:" >&2
+                echo "$lost" >&2
+                status=1
+            fi
+        fi
     done
     exit $status
 fi
@@ -180,6 +189,21 @@ Pictures from and to PNG, JPEG and PAM go through
 .nf
 kqconv photo.png photo.tkq && kqc comp.kqc && kqconv result.tkq result.png
 .fi
+.SH VIDEO
+.B readyuv
+and
+.B writeyuv
+exchange raw frames: no header, rows from the top of the picture down, each row
+width / 2 groups of four bytes Cb, Y (left pixel), Cr, Y (right pixel), that is
+UYVY 4:2:2 (ffmpeg's pixel format uyvy422), 8 bits, ITU-R BT.601 studio range
+(luma 16 to 235, chroma centred on 128). The width is even; the default size is
+720 x 486.
+.PP
+.nf
+ffmpeg \-i in.mov \-s 720x486 \-f image2 \-c:v rawvideo \-pix_fmt uyvy422 frame%04d.yuv
+kqc frame.kqc            # readyuv frame0001.yuv f ... writeyuv f out0001.yuv
+cat out*.yuv | ffmpeg \-f rawvideo \-pix_fmt uyvy422 \-s 720x486 \-r 30000/1001 \-i \- out.mov
+.fi
 .SH SEE ALSO
 .BR kqtowf (1),
 .BR kqconv (1),
@@ -236,7 +260,7 @@ TEXT
 {
     head_of KQCONV
     cat <<'TEXT'
-kqconv \- convert pictures between .tkq and PNG, JPEG, PPM/PGM and PAM
+kqconv \- convert pictures between .tkq and PNG, JPEG, TIFF, OpenEXR and other formats
 .SH SYNOPSIS
 .B kqconv
 [\fB\-\-straight\fR] [\fB\-\-to\fR \fIformat\fR] [\fB\-\-level\fR \fIn\fR]
@@ -262,10 +286,13 @@ PNG input: grey, grey with alpha, RGB, RGBA and palette pictures of 1 to 16 bits
 palettes and transparency chunks are expanded and 16-bit samples rounded to 8 bits.
 Gamma and colour-space chunks (gAMA, cHRM, sRGB, iCCP) are ignored: the samples are
 taken as they stand. PNG output is 8-bit. JPEG input is grey or colour (CMYK is
-refused); there is no JPEG output. Netpbm files are binary PGM (P5), PPM (P6) and PAM
+refused); JPEG output takes \fB\-\-quality\fR. TIFF keeps kqc's premultiplied
+colour exactly (associated alpha); OpenEXR holds linear light, converted through
+the sRGB transfer unless \fB\-\-linear\fR. The OPTIONS section lists every format
+with what it keeps. Netpbm files are binary PGM (P5), PPM (P6) and PAM
 (P7) of any maxval up to 65535, reduced to 8 bits by rounding.
 .PP
-.tkq output is an 8-bit (grey), 24-bit (RGB) or 32-bit (RGBA, and grey with alpha as
+\&.tkq output is an 8-bit (grey), 24-bit (RGB) or 32-bit (RGBA, and grey with alpha as
 RGBA) frame at origin 0 0 with square pixels, laid out as kqc's
 .B write
 does: 24-bit pixels hold blue, green, red and 32-bit pixels red, green, blue, alpha

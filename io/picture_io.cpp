@@ -96,6 +96,29 @@ void row_pointers(const ImageBuffer& b, int64_t index, uint8_t** rows) {
     for (int p = 0; p < b.components; ++p) rows[p] = b.plane[p] + index * int64_t(b.width);
 }
 
+// The picture format of a file that is not a .tkq, by its first bytes, or null.
+const char* other_format(const char* name) {
+    std::FILE* f = std::fopen(name, "rb");
+    if (!f) return nullptr;
+    unsigned char b[12] = {};
+    const size_t n = std::fread(b, 1, sizeof b, f);
+    std::fclose(f);
+    auto is = [&](const char* magic, size_t len, size_t at = 0) {
+        return n >= at + len && std::memcmp(b + at, magic, len) == 0;
+    };
+    if (is("\x89PNG\r\n\x1a\n", 8)) return "PNG";
+    if (is("\xff\xd8\xff", 3)) return "JPEG";
+    if (is("II*\0", 4) || is("MM\0*", 4)) return "TIFF";
+    if (is("GIF8", 4)) return "GIF";
+    if (is("\x76\x2f\x31\x01", 4)) return "OpenEXR";
+    if (is("RIFF", 4) && is("WEBP", 4, 8)) return "WebP";
+    if (is("SDPX", 4) || is("XPDS", 4)) return "DPX";
+    if (is("BM", 2)) return "BMP";
+    if (n >= 3 && b[0] == 'P' && b[1] >= '5' && b[1] <= '7' && (b[2] == '\n' || b[2] == ' '))
+        return b[1] == '7' ? "PAM" : "PNM";
+    return nullptr;
+}
+
 }  // namespace
 
 // --- read ------------------------------------------------------------------------------------
@@ -109,6 +132,9 @@ int read_picture(const char* pic_name, const char* buff_name) {
     KQ_DATA* kq = kq_ropen(pic_name);
     if (!kq) {
         std::fprintf(stderr, "ERROR : Can't open %s\n", pic_name);
+        // A picture of another kind: say how to bring it in.
+        if (const char* kind = other_format(pic_name))
+            std::fprintf(stderr, "          %s is a %s file: convert it with kqconv\n", pic_name, kind);
         return 0;
     }
     const int bitlen = static_cast<int>(kq->bitlen);

@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "kqconv/alpha.h"
+#include "kqconv/formats.h"
 
 void Picture::check_size(int64_t w, int64_t h, int ch, int64_t other_bytes) {
     // Sizes come from file headers: refuse what cannot be addressed before allocating.
@@ -44,44 +45,9 @@ void Picture::allocate(int64_t w, int64_t h, int ch) {
 
 namespace {
 
-std::string lower(std::string s) {
-    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
-    return s;
-}
-
 std::string errno_text() { return std::strerror(errno); }
 
 }  // namespace
-
-Format format_of_word(const std::string& word) {
-    const std::string w = lower(word);
-    if (w == "png") return Format::png;
-    if (w == "jpg" || w == "jpeg") return Format::jpeg;
-    if (w == "pnm") return Format::pnm;
-    if (w == "pgm") return Format::pgm;
-    if (w == "ppm") return Format::ppm;
-    if (w == "pam") return Format::pam;
-    if (w == "tkq" || w == "pix") return Format::tkq;
-    return Format::none;
-}
-
-Format format_of_name(const std::string& name) {
-    const size_t dot = name.find_last_of('.');
-    const size_t slash = name.find_last_of('/');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return Format::none;
-    return format_of_word(name.substr(dot + 1));
-}
-
-Format format_of_bytes(Bytes b) {
-    static const uint8_t png_sig[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
-    if (b.size() >= 8 && std::memcmp(b.data(), png_sig, 8) == 0) return Format::png;
-    if (b.size() >= 3 && b[0] == 0xff && b[1] == 0xd8 && b[2] == 0xff) return Format::jpeg;
-    if (b.size() >= 4 && std::memcmp(b.data(), "2Bkq", 4) == 0) return Format::tkq;
-    if (b.size() >= 3 && b[0] == 'P' && (b[1] == '5' || b[1] == '6' || b[1] == '7') &&
-        std::isspace(b[2]))
-        return b[1] == '7' ? Format::pam : Format::pnm;
-    return Format::none;
-}
 
 Input::~Input() {
     if (map_) ::munmap(map_, n_);
@@ -169,15 +135,10 @@ Input open_input(const std::string& in, const std::string& in_name) {
     }
 }
 
-Picture read_any(Bytes bytes) {
-    switch (format_of_bytes(bytes)) {
-        case Format::png: return read_png(bytes);
-        case Format::jpeg: return read_jpeg(bytes);
-        case Format::tkq: return read_tkq(bytes);
-        case Format::pnm:
-        case Format::pam: return read_pnm(bytes);
-        default: throw ConvError("not a picture (PNG, JPEG, PPM/PGM/PAM or tkq)");
-    }
+Picture read_any(Bytes bytes, const ReadOptions& opt) {
+    const FormatRow* row = format_row_of_bytes(bytes);
+    if (!row) throw ConvError("not a picture (PNG, JPEG, PPM/PGM/PAM or tkq)");
+    return row->read(bytes, opt);
 }
 
 // PNG into .tkq in two threads: this one decodes, the other premultiplies and
@@ -255,41 +216,78 @@ void convert_file(const std::string& in, const std::string& out, const ConvertOp
     const Format to = opt.to != Format::none ? opt.to
                       : out == "-"           ? Format::tkq
                                              : format_of_name(out);
-    if (to == Format::none)
+    const FormatRow* writer = format_row(to);
+    if (!writer || (to != Format::tkq && !writer->write))
         throw ConvError(out_name + " : unknown output format (use .png .tkq .ppm .pgm .pnm "
                                    ".pam or --to)");
-    if (to == Format::jpeg) throw ConvError(out_name + " : JPEG output is not supported");
 
     Picture pic;
     const Input input = open_input(in, in_name);
-    if (format_of_bytes(input.bytes()) == Format::png && to == Format::tkq) {
+    const bool wf_in = format_of_bytes(input.bytes()) == Format::wf;
+    if (!wf_in && opt.level_given && (opt.level < 0 || opt.level > 9))
+        throw ConvError("--level is 0 ~ 9 (map levels are for .wf input)");
+    if (format_of_bytes(input.bytes()) == Format::png && to == Format::tkq &&
+        opt.planes == Planes::as_read) {
         png_to_tkq(input.bytes(), pic, in_name, out, out_name, opt);
         return;
     }
+    ReadOptions ro;
+    ro.linear = opt.linear;
+    if (wf_in && opt.level_given) ro.level = opt.level;
     try {
-        pic = read_any(input.bytes());
+        pic = read_any(input.bytes(), ro);
     } catch (const ConvError& e) {
         throw ConvError(in_name + " : " + e.what());
     }
-    // .tkq holds premultiplied colour, the other formats straight colour.
+    set_planes(pic, opt.planes);
+    // Colour beside alpha as the output format holds it: premultiplied for .tkq, TIFF
+    // and OpenEXR, straight for the others.
     if (pic.has_alpha() && !opt.straight) {
-        if (to == Format::tkq && !pic.premultiplied)
+        if (writer->alpha == AlphaKind::premultiplied && !pic.premultiplied)
             alpha::premultiply(pic.data.data(), pic.pixels(), pic.channels);
-        else if (to != Format::tkq && pic.premultiplied)
+        else if (writer->alpha == AlphaKind::straight && pic.premultiplied)
             alpha::unpremultiply(pic.data.data(), pic.pixels(), pic.channels);
     }
+    pic.premultiplied = pic.has_alpha() && (opt.straight ? pic.premultiplied
+                                                         : writer->alpha == AlphaKind::premultiplied);
+    WriteOptions wo;
+    wo.level = wf_in || !opt.level_given ? 6 : opt.level;
+    wo.threads = opt.threads;
+    wo.quality = opt.quality;
+    wo.linear = opt.linear;
+    wo.to = to;
     try {
         if (to == Format::tkq) {
             write_tkq(pic, out);
         } else {
             OutFile file(out);
-            if (to == Format::png)
-                write_png(pic, file, opt.level, opt.threads);
-            else
-                write_pnm(pic, file, to);
+            writer->write(pic, file, wo);
             file.commit();
         }
     } catch (const ConvError& e) {
         throw ConvError(out_name + " : " + e.what());
+    }
+}
+
+void print_info(const std::string& in, std::FILE* to) {
+    const std::string in_name = in == "-" ? "(standard input)" : in;
+    const Input input = open_input(in, in_name);
+    try {
+        const FormatRow* row = format_row_of_bytes(input.bytes());
+        if (!row) throw ConvError("not a picture (PNG, JPEG, PPM/PGM/PAM or tkq)");
+        std::string text;
+        if (row->id == Format::wf) {
+            text = wf_info(input.bytes());
+        } else {
+            const Picture pic = row->read(input.bytes(), ReadOptions{});
+            static const char* const kinds[5] = {"", "grey", "grey + alpha", "RGB", "RGBA"};
+            text = std::string(row->name) + " " + std::to_string(pic.width) + " x " +
+                   std::to_string(pic.height) + ", " + kinds[pic.channels] +
+                   (pic.has_alpha() ? pic.premultiplied ? " (premultiplied)" : " (straight)" : "") +
+                   "\n";
+        }
+        std::fputs(text.c_str(), to);
+    } catch (const ConvError& e) {
+        throw ConvError(in_name + " : " + e.what());
     }
 }

@@ -66,7 +66,10 @@ struct ConvError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-enum class Format { none, png, jpeg, pnm, pgm, ppm, pam, tkq };
+enum class Format {
+    none, png, jpeg, pnm, pgm, ppm, pam, tkq,
+    tiff, exr, dpx, cineon, tga, bmp, gif, webp, hdr, archive, wf
+};
 
 // The format named by a file's extension (case-insensitive), or by a --to word.
 Format format_of_name(const std::string& name);
@@ -131,12 +134,32 @@ void write_pnm(const Picture& pic, OutFile& out, Format f);
 using RowsReady = std::function<int64_t(int64_t rows)>;
 void write_tkq(const Picture& pic, const std::string& name, const RowsReady& ready = {});
 
+// The planes wanted of the picture read, whatever it holds.
+enum class Planes {
+    as_read,
+    rgba,  // four planes: grey spread to colour, an opaque alpha where there was none
+    rgb,   // three planes: the picture over black, alpha dropped
+    grey,  // one plane: (77 R + 151 G + 28 B) >> 8 of the picture over black
+};
+
 struct ConvertOptions {
     bool straight = false;  // copy colour samples unchanged both ways
     Format to = Format::none;
-    int level = 6;    // PNG zlib level
+    int level = 6;    // PNG zlib level; for .wf input the map level to draw (-1: all)
+    bool level_given = false;
     int threads = 0;  // PNG compression threads, 0: one per core
+    int quality = 90;      // JPEG and WebP quality
+    bool linear = false;   // OpenEXR and HDR samples without the sRGB transfer
+    Planes planes = Planes::as_read;
 };
+
+// Changes `pic` to the planes asked for (Planes::as_read leaves it).
+void set_planes(Picture& pic, Planes planes);
+
+// The header fields of a .wf file, one per line, for --info.
+std::string wf_info(Bytes bytes);
+// The same for any input: its format and size, and for .wf files the header.
+void print_info(const std::string& in, std::FILE* to);
 
 // Reads `in`, converts the colour semantics and writes `out`.
 void convert_file(const std::string& in, const std::string& out, const ConvertOptions& opt);

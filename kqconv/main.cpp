@@ -1,32 +1,51 @@
-// kqconv: converts pictures between .tkq and PNG, JPEG, PPM/PGM and PAM.
+// kqconv: converts pictures between .tkq and the formats of its format table.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>
 
 #include "kqconv/convert.h"
+#include "kqconv/formats.h"
 
 namespace {
 
 void usage() {
     std::fputs(
         "Usage : kqconv [-options] inFile outFile\n"
+        "        kqconv --info inFile\n"
         "[options]\n"
         " --straight : copy colour samples unchanged (no premultiply / un-premultiply)\n"
-        " --to fmt : write format fmt: png, tkq, ppm, pgm, pnm or pam\n"
+        " --rgba : four planes (an opaque alpha where the picture has none)\n"
+        " --rgb : three planes (alpha dropped: the picture over black)\n"
+        " --grey : one plane ((77 R + 151 G + 28 B) >> 8 of the picture over black)\n"
+        " --to fmt : write format fmt (a word of the table below)\n"
         "            (otherwise taken from outFile's extension; tkq for standard output)\n"
-        " --level n : PNG zlib compression level 0 ~ 9\n"
+        " --level n : PNG zlib compression level 0 ~ 9; for .wf input the one map level\n"
         " --threads n : PNG compression threads (0: one per core)\n"
+        " --quality n : JPEG quality 1 ~ 100\n"
+        " --linear : OpenEXR and HDR samples as they are, without the sRGB transfer\n"
+        " --info : the format and size of inFile (and a .wf file's header fields)\n"
+        " --version : the version\n"
         " -h : this text\n"
-        "[Formats]\n"
-        " in  : PNG (grey, grey+alpha, RGB, RGBA, palette; 1 ~ 16 bit), JPEG (grey, colour),\n"
-        "       PGM/PPM (P5, P6), PAM (P7), tkq (every bit length, frames and fields);\n"
-        "       recognised by their first bytes\n"
-        " out : PNG (8 bit), PGM/PPM/PNM, PAM, tkq (8, 24 or 32 bit frames)\n"
+        "[Formats] (in: recognised by their first bytes; out: by extension or --to)\n",
+        stderr);
+    for (const FormatRow* r = kFormats; r->name; ++r)
+        std::fprintf(stderr, " %-16s %-3s %-4s %s\n", r->words, r->read ? "in" : "", 
+                     r->write || r->id == Format::tkq ? "out" : "", r->keeps);
+    std::fputs(
         " - as inFile reads standard input, as outFile writes standard output\n"
         "[Default]\n"
-        " --level 6 --threads 0\n",
+        " --level 6 --threads 0 --quality 90\n",
         stderr);
+}
+
+bool number_arg(int argc, char** argv, int& i, long lo, long hi, int& to) {
+    if (++i == argc) return false;
+    char* end = nullptr;
+    const long v = std::strtol(argv[i], &end, 10);
+    if (*argv[i] == 0 || *end || v < lo || v > hi) return false;
+    to = int(v);
+    return true;
 }
 
 int usage_error(const char* what) {
@@ -40,6 +59,7 @@ int usage_error(const char* what) {
 int main(int argc, char** argv) {
     out_start_process();
     ConvertOptions opt;
+    bool info = false;
     const char* names[2] = {nullptr, nullptr};
     int count = 0;
     for (int i = 1; i < argc; ++i) {
@@ -49,23 +69,35 @@ int main(int argc, char** argv) {
             return 0;
         } else if (!std::strcmp(a, "--straight")) {
             opt.straight = true;
+        } else if (!std::strcmp(a, "--version")) {
+            std::printf("kqconv %s\n", KQ_VERSION);
+            return 0;
+        } else if (!std::strcmp(a, "--info")) {
+            info = true;
+        } else if (!std::strcmp(a, "--rgba")) {
+            opt.planes = Planes::rgba;
+        } else if (!std::strcmp(a, "--rgb")) {
+            opt.planes = Planes::rgb;
+        } else if (!std::strcmp(a, "--grey") || !std::strcmp(a, "--gray")) {
+            opt.planes = Planes::grey;
+        } else if (!std::strcmp(a, "--linear")) {
+            opt.linear = true;
         } else if (!std::strcmp(a, "--to")) {
             if (++i == argc) return usage_error("--to needs a format");
             opt.to = format_of_word(argv[i]);
-            if (opt.to == Format::none) return usage_error("unknown --to format");
-            if (opt.to == Format::jpeg) return usage_error("JPEG output is not supported");
+            const FormatRow* row = format_row(opt.to);
+            if (!row || (!row->write && opt.to != Format::tkq))
+                return usage_error("unknown --to format");
         } else if (!std::strcmp(a, "--level")) {
-            if (++i == argc) return usage_error("--level needs a number");
-            char* end = nullptr;
-            const long v = std::strtol(argv[i], &end, 10);
-            if (*argv[i] == 0 || *end || v < 0 || v > 9) return usage_error("--level is 0 ~ 9");
-            opt.level = int(v);
+            if (!number_arg(argc, argv, i, 0, 25, opt.level))
+                return usage_error("--level is 0 ~ 9 (0 ~ 25 for .wf input)");
+            opt.level_given = true;
         } else if (!std::strcmp(a, "--threads")) {
-            if (++i == argc) return usage_error("--threads needs a number");
-            char* end = nullptr;
-            const long v = std::strtol(argv[i], &end, 10);
-            if (*argv[i] == 0 || *end || v < 0 || v > 64) return usage_error("--threads is 0 ~ 64");
-            opt.threads = int(v);
+            if (!number_arg(argc, argv, i, 0, 64, opt.threads))
+                return usage_error("--threads is 0 ~ 64");
+        } else if (!std::strcmp(a, "--quality")) {
+            if (!number_arg(argc, argv, i, 1, 100, opt.quality))
+                return usage_error("--quality is 1 ~ 100");
         } else if (a[0] == '-' && a[1] != 0) {
             std::fprintf(stderr, "ERROR : unknown option %s\n", a);
             usage();
@@ -76,9 +108,13 @@ int main(int argc, char** argv) {
             return usage_error("too many file names");
         }
     }
-    if (count != 2) return usage_error("give inFile and outFile");
+    if (info ? count != 1 : count != 2)
+        return usage_error(info ? "give one inFile with --info" : "give inFile and outFile");
     try {
-        convert_file(names[0], names[1], opt);
+        if (info)
+            print_info(names[0], stdout);
+        else
+            convert_file(names[0], names[1], opt);
     } catch (const ConvError& e) {
         std::fprintf(stderr, "ERROR : %s\n", e.what());
         return 1;

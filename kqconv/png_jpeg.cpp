@@ -21,6 +21,7 @@
 #include <jpeglib.h>
 
 #include "kqconv/convert.h"
+#include "kqconv/formats.h"
 
 namespace {
 
@@ -420,4 +421,46 @@ Picture read_jpeg(Bytes bytes) {
     jpeg_finish_decompress(&cinfo);
     jpeg_destroy_decompress(&cinfo);
     return pic;
+}
+
+// Baseline JPEG of grey or colour pictures at `quality` (libjpeg's scale, 4:2:0 colour);
+// alpha is refused, as the format has none.
+void write_jpeg(const Picture& pic, OutFile& out, const WriteOptions& opt) {
+    if (pic.has_alpha()) throw ConvError("JPEG holds no alpha (use --rgb)");
+    if (pic.width > 65500 || pic.height > 65500) throw ConvError("too large for JPEG");
+    JpegError err{};
+    jpeg_compress_struct cinfo{};
+    unsigned char* mem = nullptr;
+    unsigned long size = 0;
+    cinfo.err = jpeg_std_error(&err.mgr);
+    err.mgr.error_exit = jpeg_on_error;
+    if (setjmp(err.jump)) {
+        jpeg_destroy_compress(&cinfo);
+        std::free(mem);
+        throw ConvError(std::string("can't write JPEG: ") + err.message);
+    }
+    jpeg_create_compress(&cinfo);
+    jpeg_mem_dest(&cinfo, &mem, &size);
+    cinfo.image_width = JDIMENSION(pic.width);
+    cinfo.image_height = JDIMENSION(pic.height);
+    cinfo.input_components = pic.channels;
+    cinfo.in_color_space = pic.channels == 1 ? JCS_GRAYSCALE : JCS_RGB;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, opt.quality, TRUE);
+    cinfo.optimize_coding = TRUE;
+    jpeg_start_compress(&cinfo, TRUE);
+    const size_t stride = size_t(pic.width) * size_t(pic.channels);
+    while (cinfo.next_scanline < cinfo.image_height) {
+        JSAMPROW row = const_cast<JSAMPROW>(pic.data.data() + cinfo.next_scanline * stride);
+        jpeg_write_scanlines(&cinfo, &row, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    jpeg_destroy_compress(&cinfo);
+    try {
+        out.write(mem, size);
+    } catch (...) {
+        std::free(mem);
+        throw;
+    }
+    std::free(mem);
 }

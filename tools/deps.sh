@@ -14,8 +14,9 @@ if [ "${1:-}" = --optional ]; then optional=1; shift; fi
 packages_of() {
     case $1 in
         build)   echo cmake make g++ pkg-config python3 libgtest-dev libgmock-dev \
-                      zlib1g-dev libpng-dev libjpeg62-turbo-dev libedit-dev ;;
-        test)    echo clang libclang-rt-14-dev parallel ;;
+                      zlib1g-dev libpng-dev libjpeg62-turbo-dev libedit-dev \
+                      libtiff-dev libopenimageio-dev ;;
+        test)    echo clang libclang-rt-14-dev parallel ncompress ;;
         video)   echo ffmpeg ;;
         cluster) echo openssh-server openssh-client rsync parallel munge slurmctld slurmd slurm-client iproute2 util-linux ;;
         cross)   echo g++-aarch64-linux-gnu qemu-user ;;

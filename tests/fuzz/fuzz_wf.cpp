@@ -1,0 +1,13 @@
+// kqconv's .wf sheet reader (MIP-MAP levels, summed-area tiles), through its
+// row of the format table.
+#include "conv_reader.h"
+#include "kqconv/formats.h"
+
+namespace {
+Picture read(Bytes b) { return read_wf(b, ReadOptions{}); }
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    fuzz::check_reader(read, data, size);
+    return 0;
+}
