@@ -5,8 +5,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 
+#include "buffer/image_buffer.h"
 #include "interp/command.h"
 #include "interp/interp.h"
 
@@ -79,7 +81,14 @@ void dispatch(int argc, char** argv) {
     const CommandEntry* row = find_command(command_table, argv[0]);
     if (!row) row = find_command(plugin_table, argv[0]);
     if (!row) return;
-    if (!row->handler(argc, argv)) {
+    int ok = 0;
+    try {
+        ok = row->handler(argc, argv);
+    } catch (const std::bad_alloc&) {
+        // Working memory a command could not have: the end a buffer's planes take.
+        fatal_no_planes();
+    }
+    if (!ok) {
         beep();
         std::fputs("ERROR : Command line execution error\n", stderr);
         report_context();

@@ -1,4 +1,5 @@
 // kqconv: converts pictures between .tkq and PNG, JPEG, PPM/PGM and PAM.
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,6 +18,8 @@ void usage() {
         "            (otherwise taken from outFile's extension; tkq for standard output)\n"
         " --level n : PNG zlib compression level 0 ~ 9\n"
         " --threads n : PNG compression threads (0: one per core)\n"
+        " --max-pixels n : refuse pictures of more than n pixels, and inputs longer than\n"
+        "                  such a picture can be (0: as many as memory allows)\n"
         " -h : this text\n"
         "[Formats]\n"
         " in  : PNG (grey, grey+alpha, RGB, RGBA, palette; 1 ~ 16 bit), JPEG (grey, colour),\n"
@@ -25,7 +28,7 @@ void usage() {
         " out : PNG (8 bit), PGM/PPM/PNM, PAM, tkq (8, 24 or 32 bit frames)\n"
         " - as inFile reads standard input, as outFile writes standard output\n"
         "[Default]\n"
-        " --level 6 --threads 0\n",
+        " --level 6 --threads 0 --max-pixels 0\n",
         stderr);
 }
 
@@ -65,6 +68,14 @@ int main(int argc, char** argv) {
             const long v = std::strtol(argv[i], &end, 10);
             if (*argv[i] == 0 || *end || v < 0 || v > 64) return usage_error("--threads is 0 ~ 64");
             opt.threads = int(v);
+        } else if (!std::strcmp(a, "--max-pixels")) {
+            if (++i == argc) return usage_error("--max-pixels needs a number");
+            char* end = nullptr;
+            errno = 0;
+            const long long v = std::strtoll(argv[i], &end, 10);
+            if (*argv[i] == 0 || *end || v < 0 || errno == ERANGE)
+                return usage_error("--max-pixels is a count of 0 or more");
+            Picture::max_pixels = v;
         } else if (a[0] == '-' && a[1] != 0) {
             std::fprintf(stderr, "ERROR : unknown option %s\n", a);
             usage();

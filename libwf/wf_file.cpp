@@ -123,10 +123,15 @@ int write_all(const void* data, size_t bytes, FILE* fp) {
 }
 
 int write_seeks(int32_t count, const int32_t* offsets, FILE* fp) {
-    std::vector<unsigned char> bytes(static_cast<size_t>(count < 0 ? 0 : count) * 4);
-    for (int32_t i = 0; i < count; ++i)
-        wf_put32(&bytes[static_cast<size_t>(i) * 4], static_cast<uint32_t>(offsets[i]));
-    return write_all(bytes.data(), bytes.size(), fp);
+    // In pieces: a block of millions of tiles needs no second copy in memory.
+    unsigned char bytes[4096];
+    for (int32_t i = 0; i < count;) {
+        size_t n = 0;
+        for (; i < count && n < sizeof bytes; ++i, n += 4)
+            wf_put32(bytes + n, static_cast<uint32_t>(offsets[i]));
+        if (!write_all(bytes, n, fp)) return 0;
+    }
+    return 1;
 }
 
 }  // namespace
