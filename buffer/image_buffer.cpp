@@ -104,7 +104,7 @@ void alloc_planes(ImageBuffer& b) {
         ok = h <= INT64_MAX / 4 / w;
         plane = ok ? w * h : 0;
     }
-#ifdef KQ_FUZZ_BUILD
+#ifdef KQ_FUZZ_CAPS
     // The fuzz build cannot ask for more than a small picture's planes.
     if (plane > (int64_t(1) << 18)) ok = false;
 #endif

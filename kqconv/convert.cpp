@@ -21,7 +21,7 @@
 
 void Picture::check_size(int64_t w, int64_t h, int ch, int64_t other_bytes) {
     // Sizes come from file headers: refuse what cannot be addressed before allocating.
-#ifdef KQ_FUZZ_BUILD
+#ifdef KQ_FUZZ_CAPS
     constexpr int64_t kMaxSamples = int64_t(1) << 24;  // the fuzz build stays small
 #else
     constexpr int64_t kMaxSamples = int64_t(1) << 40;

@@ -49,7 +49,7 @@ void print_banner() {
 
 void* alloc_work(int64_t bytes, bool zeroed) {
     if (bytes < 0 || static_cast<uint64_t>(bytes) > SIZE_MAX / 2) return nullptr;
-#ifdef KQ_FUZZ_BUILD
+#ifdef KQ_FUZZ_CAPS
     if (bytes > WF_FUZZ_MAX_BLOCK) return nullptr;
 #endif
     if (!kq_memory_allows(bytes)) return nullptr;

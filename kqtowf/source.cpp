@@ -102,7 +102,7 @@ void clamp_corner(int64_t& v, int64_t lo, int64_t hi, char axis) {
 
 // kq_alloc_scanlines, with the fuzz build's limit on work blocks.
 unsigned char* alloc_scanlines(const KQ_DATA* kq, int n) {
-#ifdef KQ_FUZZ_BUILD
+#ifdef KQ_FUZZ_CAPS
     if (int64_t(kq->line_bytes) * n > WF_FUZZ_MAX_BLOCK) {
         kq_errno = KQ_ERR_ALLOC_SCANLINE;
         return nullptr;

@@ -276,7 +276,7 @@ int wf_alloc_tile(WF_TILE* t) {
     t->block = nullptr;
     t->data = nullptr;
     if (bytes < 0 || static_cast<uint64_t>(bytes) > SIZE_MAX / 2) return 0;
-#ifdef KQ_FUZZ_BUILD
+#ifdef KQ_FUZZ_CAPS
     if (bytes > WF_FUZZ_MAX_BLOCK) return 0;
 #endif
     t->block = static_cast<unsigned char*>(std::malloc(static_cast<size_t>(bytes)));

@@ -36,7 +36,7 @@ jobs=$(nproc 2>/dev/null || echo 2)
         CPPFLAGS="-I$prefix/include" LDFLAGS="-L$prefix/lib" && make -j"$jobs" && make install) &&
     (cd libjpeg-turbo-*/ && cmake -S . -B b -DCMAKE_BUILD_TYPE=Release -DENABLE_SHARED=OFF \
         -DWITH_SIMD=OFF -DWITH_TURBOJPEG=OFF -DCMAKE_INSTALL_PREFIX="$prefix" \
-        -DCMAKE_INSTALL_LIBDIR=lib -DCMAKE_C_FLAGS_RELEASE="" &&
+        -DCMAKE_INSTALL_LIBDIR="$prefix/lib" -DCMAKE_C_FLAGS_RELEASE="" &&
         cmake --build b -j"$jobs" && cmake --install b)
 } >>"$log" 2>&1 || skip "build failed (see $log)"
 touch "$dir/done"
