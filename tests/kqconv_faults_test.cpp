@@ -126,7 +126,6 @@ TEST(KqconvFaults, EndlessInputsAreRefused) {
          "ERROR : (standard input) : input too large for memory\n"},
         {"% --max-pixels 99 h.pgm o.png",
          "ERROR : h.pgm : picture larger than --max-pixels allows (10 x 10)\n"},
-        {"% --max-pixels x h.pgm o.png", "ERROR : --max-pixels is a count of 0 or more\n"},
     };
     for (const auto& c : cases) {
         std::string line = c.line;

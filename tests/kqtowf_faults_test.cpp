@@ -142,7 +142,7 @@ TEST(KqtowfMemoryLimits, LevelsAndTilesBeyondTheLimit) {
 // 4096-entry sample table is made once, not per row.
 TEST(KqtowfMemoryLimits, TallTwelveBitPicture) {
     ScratchDir dir;
-    zero_picture(dir / "tall.tkq", 1, 1000000, 36, 0);
+    zero_picture(dir / "tall.tkq", 1, 1000000, 36, 4);
     const auto start = std::chrono::steady_clock::now();
     const KqcRun r = run_kqtowf_in(dir, "-f -x -m 0 tall.tkq out", "timeout 60 ");
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
