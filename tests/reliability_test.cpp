@@ -185,15 +185,16 @@ TEST(MemoryLimits, AllocationFailuresAreFatalMessages) {
     const struct {
         const std::string& buffers;
         const char* command;
+        int from_mb;  // the sweep runs from here to 12 MB more
     } cases[] = {
-        {square, "gauss -z 20 20 a b"}, {square, "blur -z 30 30 a b"},
-        {square, "glow a b"},           {square, "glow -l 3 3 -x 2 a b"},
-        {square, "gauss -z 5 5 a a"},   {row1, "chex a"},
-        {row1, "nega a b"},             {row3, "mono a b"},
-        {row3, "bumpy a c a"},
+        {square, "gauss -z 20 20 a b", 30}, {square, "blur -z 30 30 a b", 30},
+        {square, "glow a b", 30},           {square, "glow -l 3 3 -x 2 a b", 30},
+        {square, "gauss -z 5 5 a a", 30},   {row1, "chex a", 18},
+        {row1, "nega a b", 22},             {row3, "mono a b", 24},
+        {row3, "bumpy a c a", 28},
     };
     for (const auto& c : cases) {
-        for (int mb = 20; mb <= 44; mb += 2) {
+        for (int mb = c.from_mb; mb <= c.from_mb + 12; mb += 2) {
             SCOPED_TRACE(std::string(c.command) + " at " + std::to_string(mb) + " MB");
             ScratchDir dir;
             const KqcRun r =
