@@ -9,8 +9,11 @@
 #   make man      regenerate docs/*.1 from the programs' help texts
 #   make install  install the programs and manual pages (PREFIX, DESTDIR)
 #   make package  build a .deb of the same files (build/kq_*.deb)
-#   make fuzz     build the libFuzzer targets with clang in build-fuzz
-#   make fuzz-smoke  run each for FUZZ_SECONDS from its corpus (make test: 20 s)
+#   make fuzz     build the libFuzzer targets with clang in build-fuzz, with zlib,
+#                 libpng and libjpeg-turbo instrumented alike (tests/fuzz/build_deps.sh),
+#                 and without the size caps in build-fuzz-uncapped
+#   make fuzz-smoke  run each for FUZZ_SECONDS from its corpus (make test: 20 s), and
+#                 the uncapped ones for FUZZ_UNCAPPED_SECONDS under ulimit -v
 #   make soak     random scripts through the release and sanitizer builds (SOAK_COUNT)
 #   make test-cluster  kqframes over ssh and Slurm in a private network namespace
 #                 (root, openssh-server, rsync, parallel, munge, slurmctld, slurmd)
@@ -19,6 +22,8 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 MAKEFLAGS += --no-print-directory
 
 FUZZ_SECONDS ?= 20
+FUZZ_UNCAPPED_SECONDS ?= 5
+FUZZ_FLAGS = -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer
 SOAK_COUNT ?= 20000
 PREFIX ?= /usr/local
 
@@ -53,14 +58,22 @@ test-san: build-san/CMakeCache.txt
 
 build-fuzz/CMakeCache.txt:
 	@command -v clang++ >/dev/null || { echo "make fuzz needs clang++"; exit 1; }
+	tests/fuzz/build_deps.sh build-fuzz-deps "$(FUZZ_FLAGS)"
 	cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKQ_FUZZ=ON -DKQ_BENCH=OFF \
+	  -DKQ_FUZZ_DEPS=$(CURDIR)/build-fuzz-deps \
 	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
 
 fuzz: build-fuzz/CMakeCache.txt
 	cmake --build build-fuzz -j $(JOBS)
+	cmake -S . -B build-fuzz-uncapped -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKQ_FUZZ=ON \
+	  -DKQ_FUZZ_UNCAPPED=ON -DKQ_BENCH=OFF \
+	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
+	cmake --build build-fuzz-uncapped -j $(JOBS)
 
 fuzz-smoke: fuzz
 	tests/fuzz/run.sh $(FUZZ_SECONDS)
+	KQ_FUZZ_BUILD_DIR=build-fuzz-uncapped KQ_FUZZ_ULIMIT_KB=1000000 \
+	  tests/fuzz/run.sh $(FUZZ_UNCAPPED_SECONDS)
 
 soak: build build-san/CMakeCache.txt
 	cmake --build build-san -j $(JOBS)
@@ -110,4 +123,4 @@ package: build
 	cd build && cpack -G DEB
 
 clean:
-	rm -rf build build-san build-fuzz
+	rm -rf build build-san build-fuzz build-fuzz-uncapped build-fuzz-deps

@@ -104,10 +104,12 @@ void alloc_planes(ImageBuffer& b) {
         ok = h <= INT64_MAX / 4 / w;
         plane = ok ? w * h : 0;
     }
-#ifdef KQ_FUZZ_BUILD
+#ifdef KQ_FUZZ_CAPS
     // The fuzz build cannot ask for more than a small picture's planes.
     if (plane > (int64_t(1) << 18)) ok = false;
 #endif
+    // Within the memory the process may really use, not only what it may map.
+    if (ok) ok = kq_memory_allows(plane * b.components);
     PlaneBlock block;
     if (ok) {
         block = allocate_zeroed(size_t(plane * b.components));

@@ -15,6 +15,8 @@
 #include <string>
 #include <string_view>
 
+#include "libkq/kq_memory.h"  // kq_memory_allows, for planes and their copies
+
 struct Window {
     int32_t x1 = 0, y1 = 0, x2 = 0, y2 = 0;  // inclusive corners
 };

@@ -6,9 +6,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 #include <utility>
 
+#include "buffer/image_buffer.h"
 #include "interp/command.h"
 #include "interp/interp.h"
 
@@ -97,7 +99,13 @@ void dispatch(int argc, char** argv) {
     if (!row) row = find_command(plugin_table, argv[0]);
     if (!row) return unknown_command(argv[0]);
     g_incomplete = false;
-    const bool ok = row->handler(argc, argv) != 0;
+    bool ok = false;
+    try {
+        ok = row->handler(argc, argv) != 0;
+    } catch (const std::bad_alloc&) {
+        // Working memory a command could not have: the end a buffer's planes take.
+        fatal_no_planes();
+    }
     // An include's own lines have each been dispatched (and reset the flag) by now.
     const bool incomplete = std::exchange(g_incomplete, false);
     if (ok && !(incomplete && failures_counted())) return;

@@ -3,7 +3,6 @@
 #include "kqconv/convert.h"
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,20 +18,25 @@
 
 #include "kqconv/alpha.h"
 #include "kqconv/formats.h"
+#include "libkq/kq_memory.h"
 
 void Picture::check_size(int64_t w, int64_t h, int ch, int64_t other_bytes) {
     // Sizes come from file headers: refuse what cannot be addressed before allocating.
-#ifdef KQ_FUZZ_BUILD
+#ifdef KQ_FUZZ_CAPS
     constexpr int64_t kMaxSamples = int64_t(1) << 24;  // the fuzz build stays small
 #else
     constexpr int64_t kMaxSamples = int64_t(1) << 40;
 #endif
     if (w <= 0 || h <= 0) throw ConvError("empty picture");
     if (w > kMaxSamples / h || w * h > kMaxSamples / ch) throw ConvError("picture too large");
-    // A picture larger than the machine's memory would only end in the kernel's
-    // out-of-memory kill once a reader fills it (a small damaged file can claim one).
-    static const int64_t memory = int64_t(::sysconf(_SC_PHYS_PAGES)) * ::sysconf(_SC_PAGESIZE);
-    if (memory > 0 && w * h * ch + other_bytes > memory) throw ConvError("picture too large for memory");
+    if (max_pixels > 0 && w * h > max_pixels)
+        throw ConvError("picture larger than --max-pixels allows (" + std::to_string(w) + " x " +
+                        std::to_string(h) + ")");
+    // A picture larger than the memory the process may use (its address-space limit,
+    // its memory cgroup, the machine) would only end in a failed allocation or the
+    // kernel's out-of-memory kill once a reader fills it (a small damaged file can
+    // claim one).
+    if (!kq_memory_allows(w * h * ch + other_bytes)) throw ConvError("picture too large for memory");
 }
 
 void Picture::allocate(int64_t w, int64_t h, int ch) {
@@ -49,52 +53,65 @@ std::string errno_text() { return std::strerror(errno); }
 
 }  // namespace
 
-Input::~Input() {
-    if (map_) ::munmap(map_, n_);
+namespace {
+
+constexpr size_t kPiece = size_t(1) << 20;  // one read(2) at most
+
+// The most bytes an input may have: a picture of --max-pixels pixels takes at most
+// 10 bytes a pixel in any format read here (80-bit .tkq), 16 leave room for
+// framing; without --max-pixels, what memory allows decides alone.
+int64_t input_limit() {
+    if (Picture::max_pixels <= 0) return INT64_MAX;
+    return Picture::max_pixels > (INT64_MAX >> 5) ? INT64_MAX : Picture::max_pixels * 16 + kPiece;
 }
 
-Input::Input(Input&& o) noexcept
-    : owned_(std::move(o.owned_)), map_(o.map_), p_(o.map_ ? o.p_ : owned_.data()), n_(o.n_) {
-    o.map_ = nullptr;
-    o.n_ = 0;
-}
+}  // namespace
 
 Input read_input(const std::string& name) {
     const bool std_in = name == "-";
     const int fd = std_in ? 0 : ::open(name.c_str(), O_RDONLY);
     if (fd < 0) throw ConvError("can't open (" + errno_text() + ")");
-    Input in;
-    struct stat st{};
-    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
-        if (!std_in) ::close(fd);
-        throw ConvError("is a directory");
-    }
-    if (S_ISREG(st.st_mode) && st.st_size > 0) {
-        void* m = ::mmap(nullptr, size_t(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
-        if (m != MAP_FAILED) {
-            if (!std_in) ::close(fd);
-            in.map_ = m;
-            in.p_ = static_cast<const uint8_t*>(m);
-            in.n_ = size_t(st.st_size);
-            return in;
+    struct Closer {
+        int fd;
+        ~Closer() {
+            if (fd >= 0) ::close(fd);
         }
-    }
+    } closer{std_in ? -1 : fd};
+    struct stat st{};
+    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) throw ConvError("is a directory");
+    // Read with read(2) in bounded pieces, never mapped: a file that shrinks while it
+    // is read ends early instead of killing the process, and an endless stream (a
+    // pipe, /dev/zero) is refused at the limit or as soon as its first bytes are
+    // no picture.
+    const int64_t limit = input_limit();
+    Input in;
     std::vector<uint8_t>& bytes = in.owned_;
     size_t size = 0;
-    bytes.resize(1 << 20);
+    const bool regular = S_ISREG(st.st_mode);
+    const int64_t first = regular && st.st_size > 0 ? int64_t(st.st_size) + 1 : kPiece;
+    bool recognised = false;
     for (;;) {
-        if (size == bytes.size()) bytes.resize(bytes.size() * 2);
-        const ssize_t n = ::read(fd, bytes.data() + size, bytes.size() - size);
+        if (size == bytes.size()) {
+            if (int64_t(size) > limit) throw ConvError("input larger than --max-pixels allows");
+            // One byte beyond the limit tells an input that passes it.
+            const int64_t grown =
+                std::min(std::max(first, 2 * int64_t(size)), limit < INT64_MAX ? limit + 1 : limit);
+            if (!kq_memory_allows(grown)) throw ConvError("input too large for memory");
+            bytes.resize(size_t(grown));
+        }
+        const ssize_t n = ::read(fd, bytes.data() + size, std::min(bytes.size() - size, kPiece));
         if (n == 0) break;
         if (n < 0) {
             if (errno == EINTR) continue;
-            const std::string why = errno_text();
-            if (!std_in) ::close(fd);
-            throw ConvError("can't read (" + why + ")");
+            throw ConvError("can't read (" + errno_text() + ")");
         }
         size += size_t(n);
+        if (!recognised && !regular && size >= 32) {
+            // What is no picture is not read on: the reader says what it is.
+            if (format_of_bytes(Bytes(bytes.data(), size)) == Format::none) break;
+            recognised = true;
+        }
     }
-    if (!std_in) ::close(fd);
     bytes.resize(size);
     in.p_ = bytes.data();
     in.n_ = size;

@@ -60,6 +60,8 @@ struct Picture {
     // The refusal alone, for readers whose library allocates before the picture is;
     // `other_bytes` is what the library needs beside the samples.
     static void check_size(int64_t w, int64_t h, int ch, int64_t other_bytes = 0);
+    // The most pixels a picture may have (--max-pixels); 0: as many as memory allows.
+    static inline int64_t max_pixels = 0;
 };
 
 struct ConvError : std::runtime_error {
@@ -77,12 +79,11 @@ Format format_of_word(const std::string& word);
 // The format of a file's first bytes, or Format::none.
 Format format_of_bytes(Bytes bytes);
 
-// A whole input file, mapped (regular files) or read (pipes, standard input).
+// A whole input file, read into memory.
 class Input {
 public:
     Input() = default;
-    ~Input();
-    Input(Input&& o) noexcept;
+    Input(Input&&) noexcept = default;
     Input& operator=(Input&&) = delete;
     Bytes bytes() const { return {p_, n_}; }
     operator Bytes() const { return bytes(); }
@@ -90,12 +91,13 @@ public:
 private:
     friend Input read_input(const std::string& name);
     std::vector<uint8_t> owned_;
-    void* map_ = nullptr;
     const uint8_t* p_ = nullptr;
     size_t n_ = 0;
 };
 
-// Whole input: a file, or standard input for "-".
+// Whole input: a file, or standard input for "-", read in pieces up to what
+// --max-pixels (Picture::max_pixels) and memory allow; the reading stops early at
+// first bytes that are no picture.
 Input read_input(const std::string& name);
 
 Picture read_png(Bytes bytes);

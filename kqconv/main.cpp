@@ -1,4 +1,5 @@
 // kqconv: converts pictures between .tkq and the formats of its format table.
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -26,6 +27,8 @@ void usage() {
         " --linear : OpenEXR and HDR samples as they are, without the sRGB transfer\n"
         " --info : the format and size of inFile (and a .wf file's header fields)\n"
         " --version : the version\n"
+        " --max-pixels n : refuse pictures of more than n pixels, and inputs longer than\n"
+        "                  such a picture can be (0: as many as memory allows)\n"
         " -h : this text\n"
         "[Formats] (in: recognised by their first bytes; out: by extension or --to)\n",
         stderr);
@@ -35,7 +38,7 @@ void usage() {
     std::fputs(
         " - as inFile reads standard input, as outFile writes standard output\n"
         "[Default]\n"
-        " --level 6 --threads 0 --quality 90\n",
+        " --level 6 --threads 0 --quality 90 --max-pixels 0\n",
         stderr);
 }
 
@@ -98,6 +101,14 @@ int main(int argc, char** argv) {
         } else if (!std::strcmp(a, "--quality")) {
             if (!number_arg(argc, argv, i, 1, 100, opt.quality))
                 return usage_error("--quality is 1 ~ 100");
+        } else if (!std::strcmp(a, "--max-pixels")) {
+            if (++i == argc) return usage_error("--max-pixels needs a number");
+            char* end = nullptr;
+            errno = 0;
+            const long long v = std::strtoll(argv[i], &end, 10);
+            if (*argv[i] == 0 || *end || v < 0 || errno == ERANGE)
+                return usage_error("--max-pixels is a count of 0 or more");
+            Picture::max_pixels = v;
         } else if (a[0] == '-' && a[1] != 0) {
             std::fprintf(stderr, "ERROR : unknown option %s\n", a);
             usage();

@@ -2,11 +2,13 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <utility>
 
 #include "build_info.h"
 #include "kqtowf/kqtowf.h"
 #include "libout/out_file.h"
+#include "libkq/kq_memory.h"
 
 namespace {
 
@@ -48,9 +50,10 @@ void print_banner() {
 
 void* alloc_work(int64_t bytes, bool zeroed) {
     if (bytes < 0 || static_cast<uint64_t>(bytes) > SIZE_MAX / 2) return nullptr;
-#ifdef KQ_FUZZ_BUILD
+#ifdef KQ_FUZZ_CAPS
     if (bytes > WF_FUZZ_MAX_BLOCK) return nullptr;
 #endif
+    if (!kq_memory_allows(bytes)) return nullptr;
     const size_t n = static_cast<size_t>(bytes > 0 ? bytes : 1);
     return zeroed ? std::calloc(n, 1) : std::malloc(n);
 }
@@ -244,6 +247,10 @@ void dump_settings(const ConvertSettings& s) {
     if (s.silent) std::fputs("  -x : silent mode\n", stderr);
 }
 
+namespace {
+int convert(int argc, char** argv);
+}  // namespace
+
 int kqtowf_main(int argc, char** argv) {
     out_start_process();
     if (argc == 2) {
@@ -264,6 +271,19 @@ int kqtowf_main(int argc, char** argv) {
             return 0;
         }
     }
+    try {
+        return convert(argc, argv);
+    } catch (const std::bad_alloc&) {
+        // Working memory beyond what is checked where it is made: a fatal error
+        // like the others, never an abort.
+        error_exit();
+    }
+}
+
+namespace {
+
+// Parse, read the source window, build and write.
+int convert(int argc, char** argv) {
     ConvertSettings s;
     parse_settings(argc - 1, argv + 1, s);
     if (s.verbose) dump_settings(s);
@@ -283,3 +303,5 @@ int kqtowf_main(int argc, char** argv) {
         build_mipmap(s, src);
     return 0;
 }
+
+}  // namespace

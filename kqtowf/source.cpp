@@ -23,6 +23,26 @@ uint8_t fraction_byte(const KQ_DATA* kq, int c) {
     return static_cast<uint8_t>(static_cast<int>(f * 255));
 }
 
+// The sample bytes of every channel value of a 1- or 12-bit family picture, made
+// once per run: the fraction depends on the family alone (c / 4095 for 12, 36, 48
+// and 80 bits), not on the picture or the row.
+const uint8_t* fraction_table(const KQ_DATA* kq) {
+    struct Table {
+        uint8_t byte[4096];
+    };
+    auto make = [](const KQ_DATA* k, int values) {
+        Table t{};
+        for (int v = 0; v < values; ++v) t.byte[v] = fraction_byte(k, v);
+        return t;
+    };
+    if (kq->bitlen == 1) {
+        static const Table one = make(kq, 2);
+        return one.byte;
+    }
+    static const Table twelve = make(kq, 4096);
+    return twelve.byte;
+}
+
 // 12-bit value starting at bit `bit` of a most-significant-bit-first stream.
 inline int get12(const unsigned char* line, int64_t bit) {
     const unsigned char* b = line + (bit >> 3);
@@ -82,7 +102,7 @@ void clamp_corner(int64_t& v, int64_t lo, int64_t hi, char axis) {
 
 // kq_alloc_scanlines, with the fuzz build's limit on work blocks.
 unsigned char* alloc_scanlines(const KQ_DATA* kq, int n) {
-#ifdef KQ_FUZZ_BUILD
+#ifdef KQ_FUZZ_CAPS
     if (int64_t(kq->line_bytes) * n > WF_FUZZ_MAX_BLOCK) {
         kq_errno = KQ_ERR_ALLOC_SCANLINE;
         return nullptr;
@@ -207,9 +227,7 @@ bool unpack_row(const KQ_DATA* kq, const unsigned char* line, int x_from, int co
     }
     if ((bits == 1 || twelve_bit(bits)) && window_ok) {
         // Every channel value maps through the same fraction table.
-        uint8_t table[4096];
-        const int values = bits == 1 ? 2 : 4096;
-        for (int v = 0; v < values; ++v) table[v] = fraction_byte(kq, v);
+        const uint8_t* table = fraction_table(kq);
         for (int p = 0; p < nplanes; ++p) {
             uint8_t* o = out[p];
             const int c = channel[p];
@@ -321,15 +339,19 @@ void read_source(ConvertSettings& s, SourcePlanes& src) {
         batch = 1;
     }
     const int x_from = src.x1 - src.org_x;
+    // 32-bit rows stay in file order where the byte layouts read them directly;
+    // the values of 32-bit value pictures are put in memory order by the library.
+    const bool file_order = !(src.bitlen == 32 && (src.data_type & KQ_TYPE_VALUE));
     for (int done = 0; done < src.height;) {
         const int n = std::min(batch, src.height - done);
-        if (!kq_read_scanlines(kq, rows, n, 1)) fail_kq("ERROR : Can't read packed data (%s)\n");
+        if (!kq_read_scanlines(kq, rows, n, file_order ? 1 : 0))
+            fail_kq("ERROR : Can't read packed data (%s)\n");
         for (int r = 0; r < n; ++r) {
             const int64_t row = src.height - 1 - (done + r);  // y - y1, top row first
             uint8_t* out[4] = {};
             for (int p = 0; p < src.count; ++p) out[p] = src.plane[p] + row * src.width;
             if (!unpack_row(kq, rows + int64_t(r) * kq->line_bytes, x_from, src.width, channel,
-                            src.count, out, true))
+                            src.count, out, file_order))
                 fail_kq("ERROR : Can't get pixel data (%s)\n");
         }
         done += n;

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "libkq/kq.h"
+#include "libkq/kq_memory.h"
 
 int kq_errno = 0;
 
@@ -400,7 +401,9 @@ int kq_check_header(KQ_DATA* kq) {
 
 unsigned char* kq_alloc_scanlines(const KQ_DATA* kq, int n) {
     const int64_t bytes = bytes_of(kq, n);
-    auto* buf = static_cast<unsigned char*>(std::calloc(size_t(bytes > 0 ? bytes : 1), 1));
+    auto* buf = kq_memory_allows(bytes)
+                    ? static_cast<unsigned char*>(std::calloc(size_t(bytes > 0 ? bytes : 1), 1))
+                    : nullptr;
     if (!buf) kq_errno = KQ_ERR_ALLOC_SCANLINE;
     return buf;
 }

@@ -76,10 +76,15 @@ int write_all(const void* data, size_t bytes, FILE* fp) {
 }
 
 int write_seeks(int32_t count, const int32_t* offsets, FILE* fp) {
-    std::vector<unsigned char> bytes(static_cast<size_t>(count < 0 ? 0 : count) * 4);
-    for (int32_t i = 0; i < count; ++i)
-        wf_put32(&bytes[static_cast<size_t>(i) * 4], static_cast<uint32_t>(offsets[i]));
-    return write_all(bytes.data(), bytes.size(), fp);
+    // In pieces: a block of millions of tiles needs no second copy in memory.
+    unsigned char bytes[4096];
+    for (int32_t i = 0; i < count;) {
+        size_t n = 0;
+        for (; i < count && n < sizeof bytes; ++i, n += 4)
+            wf_put32(bytes + n, static_cast<uint32_t>(offsets[i]));
+        if (!write_all(bytes, n, fp)) return 0;
+    }
+    return 1;
 }
 
 }  // namespace
@@ -215,7 +220,7 @@ int wf_alloc_tile(WF_TILE* t) {
     t->block = nullptr;
     t->data = nullptr;
     if (bytes < 0 || static_cast<uint64_t>(bytes) > SIZE_MAX / 2) return 0;
-#ifdef KQ_FUZZ_BUILD
+#ifdef KQ_FUZZ_CAPS
     if (bytes > WF_FUZZ_MAX_BLOCK) return 0;
 #endif
     t->block = static_cast<unsigned char*>(std::malloc(static_cast<size_t>(bytes)));

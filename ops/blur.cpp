@@ -412,7 +412,8 @@ struct SourcePlanes {
         for (int p = 0; p < in.components; ++p) plane[p] = in.plane[p];
         if (!same || in.plane_size() == 0) return true;
         int64_t n = in.plane_size();
-        copy.reset(new (std::nothrow) uint8_t[size_t(n * in.components)]);
+        if (kq_memory_allows(n * in.components))
+            copy.reset(new (std::nothrow) uint8_t[size_t(n * in.components)]);
         if (!copy) {
             std::fputs("WARNING : Can't alloc blur inside array\n", stderr);
             return false;

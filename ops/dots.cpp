@@ -230,6 +230,7 @@ int tomo(const char* in_name, const char* out_name) {
     if (in == out) {
         const size_t n = static_cast<size_t>(in->plane_size());
         try {
+            if (!kq_memory_allows(int64_t(4 * n))) throw std::bad_alloc();
             copy.resize(4 * n);
         } catch (const std::bad_alloc&) {
             fatal_no_planes();

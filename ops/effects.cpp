@@ -185,6 +185,7 @@ struct Source {
         const int64_t n = in.plane_size();
         if (&in == &out) {
             try {
+                if (!kq_memory_allows(n * in.components)) throw std::bad_alloc();
                 copy.resize(size_t(n) * in.components);
             } catch (const std::bad_alloc&) {
                 fatal_no_planes();
@@ -373,6 +374,7 @@ bool g_allow_packed = true;  // effects_allow_packed
 std::vector<uint32_t> packed_copy(const ImageBuffer& b) {
     std::vector<uint32_t> words;
     try {
+        if (!kq_memory_allows(b.plane_size() * 4)) return {};
         words.resize(size_t(b.plane_size()));
     } catch (const std::bad_alloc&) {
         return {};

@@ -106,4 +106,55 @@ TEST(KqconvFaults, InflatedInputsAreRefused) {
     }
 }
 
+// Inputs without end or beyond what may be held: a device and pipes that are no
+// picture stop at their first bytes; a picture header followed by endless data
+// stops at --max-pixels or at the memory the address-space limit leaves.
+TEST(KqconvFaults, EndlessInputsAreRefused) {
+    ScratchDir dir;
+    write_file(dir / "h.pgm", "P5\n10 10\n255\n");
+    const std::string endless = "(cat h.pgm; cat /dev/zero) | ";
+    const struct {
+        std::string line;  // the shell line, kqconv's path as %
+        std::string err;
+    } cases[] = {
+        {"% /dev/zero o.png", "ERROR : /dev/zero : not a picture (PNG, JPEG, PPM/PGM/PAM or tkq)\n"},
+        {"yes | % - o.png",
+         "ERROR : (standard input) : not a picture (PNG, JPEG, PPM/PGM/PAM or tkq)\n"},
+        {endless + "% --max-pixels 1000 - o.png",
+         "ERROR : (standard input) : input larger than --max-pixels allows\n"},
+        {endless + "(ulimit -v 200000; % - o.png)",
+         "ERROR : (standard input) : input too large for memory\n"},
+        {"% --max-pixels 99 h.pgm o.png",
+         "ERROR : h.pgm : picture larger than --max-pixels allows (10 x 10)\n"},
+    };
+    for (const auto& c : cases) {
+        std::string line = c.line;
+        line.replace(line.find('%'), 1, std::string("'") + KQCONV_PATH + "'");
+        SCOPED_TRACE(line);
+#if defined(__SANITIZE_ADDRESS__)
+        if (line.find("ulimit") != std::string::npos) continue;  // no room for the shadow memory
+#endif
+        const KqcRun r = run_in(dir, "timeout 60 sh -c \"" + line + "\"");
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, c.err);
+        EXPECT_FALSE(std::filesystem::exists(dir / "o.png"));
+    }
+    // Within the limit the picture converts.
+    write_file(dir / "p.pgm", "P5\n10 10\n255\n" + std::string(100, 'x'));
+    EXPECT_EQ(run_kqconv(dir, "", "--max-pixels 100 p.pgm o.png").status, 0);
+}
+
+// A file that shrinks while it is read ends as a damaged picture, never in SIGBUS.
+TEST(KqconvFaults, InputShrinkingWhileRead) {
+    ScratchDir dir;
+    const std::string pgm = "P5\n4000 4000\n255\n" + std::string(16000000, 'x');
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        write_file(dir / "big.pgm", pgm);
+        const KqcRun r = run_in(dir, std::string("'") + KQCONV_PATH +
+                                         "' big.pgm o.tkq & sleep 0.0" + std::to_string(attempt) +
+                                         "; : > big.pgm; wait $!");
+        EXPECT_TRUE(r.status == 0 || r.status == 1) << r.status << r.err;
+    }
+}
+
 #endif  // KQCONV_PATH

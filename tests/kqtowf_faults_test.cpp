@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -122,6 +123,32 @@ TEST(KqtowfMemoryLimits, LevelsAndTilesBeyondTheLimit) {
             EXPECT_FALSE(temporary_left(dir));
         }
     }
+    // 2050 x 2050 one-pixel tiles: a 16 MB seek block, written without a second
+    // copy of it, so the run either completes or cannot have its seek array.
+    zero_picture(dir / "square.tkq", 2048, 2048, 8, 1);
+    for (int mb = 20; mb <= 44; mb += 4) {
+        SCOPED_TRACE("-A 1 1 at " + std::to_string(mb) + " MB");
+        const KqcRun r = run_kqtowf_in(dir, "-f -x -A 1 1 square.tkq out",
+                                       "ulimit -v " + std::to_string(mb * 1024) + "; timeout 60 ");
+        EXPECT_TRUE(r.status == 0 ? r.err == convert
+                                  : r.err == convert + "ERROR : Can't alloc seek address array\n")
+            << r.status << r.err;
+        EXPECT_FALSE(temporary_left(dir));
+    }
 #endif
+}
+
+// One column of a million 36-bit rows is read as quickly as it is long: the
+// 4096-entry sample table is made once, not per row.
+TEST(KqtowfMemoryLimits, TallTwelveBitPicture) {
+    ScratchDir dir;
+    zero_picture(dir / "tall.tkq", 1, 1000000, 36, 4);
+    const auto start = std::chrono::steady_clock::now();
+    const KqcRun r = run_kqtowf_in(dir, "-f -x -m 0 tall.tkq out", "timeout 60 ");
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "convert RGB plane / output 3 plane(s)\n"
+                     "ERROR : Can't alloc mipmap value array (level=21)\n" + kErrorExit);
+    EXPECT_LT(took.count(), 10.0);
 }
 #endif

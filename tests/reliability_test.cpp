@@ -12,7 +12,10 @@
 #include <filesystem>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
+#include "libkq/kq_memory.h"
 #include "tests/kqc_runner.h"
 
 namespace fs = std::filesystem;
@@ -27,6 +30,58 @@ bool temporary_left(const ScratchDir& dir) {
 
 
 }  // namespace
+
+// The memory cgroup limits, read from a made-up tree: v2 groups and the groups
+// above them, v1 with and without a smaller limit above, and no limit at all. The
+// room is the least limit less that group's usage without inactive file pages.
+TEST(MemoryLimits, CgroupRoom) {
+    const int64_t none = INT64_MAX;
+    const struct {
+        const char* cgroup;                                   // /proc/self/cgroup
+        std::vector<std::pair<std::string, std::string>> files;  // path, text
+        int64_t room;
+    } cases[] = {
+        {"0::/\n", {}, none},
+        {"0::/job/step\n",
+         {{"sys/fs/cgroup/job/step/memory.max", "max\n"},
+          {"sys/fs/cgroup/job/memory.max", "1000000\n"},
+          {"sys/fs/cgroup/job/memory.current", "300000\n"},
+          {"sys/fs/cgroup/job/memory.stat", "anon 100000\ninactive_file 50000\n"}},
+         750000},
+        {"0::/box\n",  // a hybrid host: v2 at /sys/fs/cgroup/unified
+         {{"sys/fs/cgroup/unified/box/memory.max", "2000\n"},
+          {"sys/fs/cgroup/unified/box/memory.current", "5000\n"}},
+         0},
+        {"4:memory:/a\n1:cpu,cpuacct:/\n0::/\n",
+         {{"sys/fs/cgroup/memory/a/memory.limit_in_bytes", "9223372036854771712\n"},
+          {"sys/fs/cgroup/memory/a/memory.usage_in_bytes", "100\n"},
+          {"sys/fs/cgroup/memory/a/memory.stat", "total_inactive_file 0\n"
+                                                 "hierarchical_memory_limit 9223372036854771712\n"}},
+         none},
+        {"7:cpu,memory:/a/b\n",
+         {{"sys/fs/cgroup/memory/a/b/memory.limit_in_bytes", "800000\n"},
+          {"sys/fs/cgroup/memory/a/b/memory.usage_in_bytes", "200000\n"},
+          {"sys/fs/cgroup/memory/a/b/memory.stat", "hierarchical_memory_limit 500000\n"
+                                                   "total_inactive_file 100000\n"}},
+         400000},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.cgroup);
+        ScratchDir root;
+        fs::create_directories(root / "proc/self");
+        write_file(root / "proc/self/cgroup", c.cgroup);
+        for (const auto& [path, text] : c.files) {
+            fs::create_directories((root / path).parent_path());
+            write_file(root / path, text);
+        }
+        EXPECT_EQ(kq__cgroupRoom(root.path().string()), c.room);
+    }
+    // The running process has some room, and blocks below a mebibyte always pass.
+    EXPECT_GT(kq_memory_room(), 0);
+    EXPECT_TRUE(kq_memory_allows(1000));
+    EXPECT_FALSE(kq_memory_allows(INT64_MAX));
+    EXPECT_FALSE(kq_memory_allows(-1));
+}
 
 TEST(WriteFaults, OldFileSurvivesEveryFailure) {
     struct Case {
@@ -122,17 +177,29 @@ TEST(MemoryLimits, AllocationFailuresAreFatalMessages) {
         EXPECT_EQ(r.status, 1);
         EXPECT_EQ(r.err, "ERROR : Can't alloc component buff\n\akqc : error exit\n");
     }
-    const char* commands[] = {"gauss -z 20 20 a b", "blur -z 30 30 a b", "glow a b",
-                              "glow -l 3 3 -x 2 a b", "gauss -z 5 5 a a"};
-    for (const char* command : commands) {
-        for (int mb = 30; mb <= 42; mb += 2) {
-            SCOPED_TRACE(std::string(command) + " at " + std::to_string(mb) + " MB");
+    const std::string square = "create a -s 0 0 2000 2000\ncreate b -s 0 0 2000 2000\n";
+    // One-row buffers, in and out apart, whose row arrays are as large as a plane.
+    const std::string row1 = "create a -s 0 0 4000000 1 -c 1\ncreate b -s 1 0 4000000 1 -c 1\n";
+    const std::string row3 = "create a -s 0 0 4000000 1 -c 3\ncreate b -s 1 0 4000000 1 -c 3\n"
+                             "create c -s 0 0 4000000 1 -c 1\n";
+    const struct {
+        const std::string& buffers;
+        const char* command;
+        int from_mb;  // the sweep runs from here to 12 MB more
+    } cases[] = {
+        {square, "gauss -z 20 20 a b", 30}, {square, "blur -z 30 30 a b", 30},
+        {square, "glow a b", 30},           {square, "glow -l 3 3 -x 2 a b", 30},
+        {square, "gauss -z 5 5 a a", 30},   {row1, "chex a", 18},
+        {row1, "nega a b", 22},             {row3, "mono a b", 24},
+        {row3, "bumpy a c a", 28},
+    };
+    for (const auto& c : cases) {
+        for (int mb = c.from_mb; mb <= c.from_mb + 12; mb += 2) {
+            SCOPED_TRACE(std::string(c.command) + " at " + std::to_string(mb) + " MB");
             ScratchDir dir;
             const KqcRun r =
-                run_kqc_in(dir,
-                           "create a -s 0 0 2000 2000\ncreate b -s 0 0 2000 2000\n" +
-                               std::string(command) + "\n",
-                           {"-s"}, "", "ulimit -v " + std::to_string(mb * 1024) + "; timeout 60 ");
+                run_kqc_in(dir, c.buffers + c.command + "\n", {"-s"}, "",
+                           "ulimit -v " + std::to_string(mb * 1024) + "; timeout 60 ");
             ASSERT_TRUE(r.status == 0 || r.status == 1) << r.status << r.err;
             if (r.status == 1) {
                 EXPECT_NE(r.err.find("Can't"), std::string::npos) << r.err;

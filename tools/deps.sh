@@ -16,7 +16,7 @@ packages_of() {
         build)   echo cmake make g++ pkg-config python3 libgtest-dev libgmock-dev \
                       zlib1g-dev libpng-dev libjpeg62-turbo-dev libedit-dev \
                       libtiff-dev libopenimageio-dev ;;
-        test)    echo clang libclang-rt-14-dev parallel ncompress ;;
+        test)    echo clang libclang-rt-14-dev parallel ncompress dpkg-dev ;;
         video)   echo ffmpeg ;;
         cluster) echo openssh-server openssh-client rsync parallel munge slurmctld slurmd slurm-client iproute2 util-linux ;;
         cross)   echo g++-aarch64-linux-gnu qemu-user ;;
