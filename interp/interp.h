@@ -8,6 +8,7 @@ struct Options {
     bool msg_mode = false;              // -m: shown in the option dump only
     bool verbose = false;               // -v: option dump and include messages
     bool lap_time = false;              // -t: lap time of every command line
+    int threads = 0;                    // -j N: threads of the operations; 0: not given
 };
 
 const Options& options();

@@ -14,6 +14,7 @@
 #include "interp/dispatch.h"
 #include "interp/interp.h"
 #include "libkq/kq.h"
+#include "parallel/parallel.h"
 
 namespace {
 
@@ -164,6 +165,7 @@ void print_option_dump() {
     std::fprintf(stderr, "       -m : %s\n", on(g_options.msg_mode));
     std::fprintf(stderr, "       -v : %s\n", on(g_options.verbose));
     std::fprintf(stderr, "       -t : %s\n", on(g_options.lap_time));
+    if (g_options.threads > 0) std::fprintf(stderr, "       -j : %d\n", g_options.threads);
     std::fputs("\n", stderr);
 }
 
@@ -257,6 +259,15 @@ int kqc_main(int argc, char** argv) {
             g_options.verbose = true;
         } else if (word == "-t") {
             g_options.lap_time = true;
+        } else if (word == "-j") {
+            // -j N: the threads the operations may use (the bytes they make are the
+            // same for every N).
+            g_options.threads = i + 1 < argc ? parse_thread_count(argv[i + 1]) : 0;
+            if (g_options.threads < 1) {
+                std::fprintf(stderr, "ERROR : Invalid options %s\n", argv[i]);
+                fatal_exit();
+            }
+            ++i;
         } else {
             std::fprintf(stderr, "ERROR : Invalid options %s\n", argv[i]);
             fatal_exit();
@@ -264,6 +275,7 @@ int kqc_main(int argc, char** argv) {
     }
     if (!g_options.script_name) g_options.script_name = "STDIN";
     if (g_options.verbose) print_option_dump();
+    set_thread_count(g_options.threads > 0 ? g_options.threads : available_cpus());
 
     while (!g_stack.empty()) close_script();  // left open by an earlier run's fatal end
     g_quit = false;

@@ -32,6 +32,7 @@ struct ConvertSettings {
     int tile_x = 8, tile_y = 8;
     int tiling = WF_TILE_STD;
     bool verbose = false, force = false, silent = false;
+    int threads = 0;  // -j N; 0: not given (every CPU the process may use)
 };
 
 // The source window as byte planes, red, green, blue, alpha for those present;
