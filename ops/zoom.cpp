@@ -32,6 +32,7 @@
 #include "interp/command.h"
 #include "interp/commands.h"
 #include "ops/cpu.h"
+#include "parallel/parallel.h"
 
 namespace {
 
@@ -184,18 +185,25 @@ void shrink_planes(const ImageBuffer& src, ImageBuffer& dst, int xlevel, int yle
                  std::min(all.y1 + h2 - 1, d.y2)};
     if (t.empty()) return;
     const int planes = std::min(src.components, dst.components);
-    auto each_plane = [&](auto& rows) {
-        for (int p = 0; p < planes; ++p)
-            if (mask & (1 << p)) shrink_plane(src, dst, p, t, xlevel, ylevel, rows);
-    };
-    // cy shifted row sums of at most 255 each.
-    if (shrink_factor(ylevel) <= 0xFFFF / 255) {
-        ShrinkRows<uint16_t> rows(t.width());
-        each_plane(rows);
-    } else {
-        ShrinkRows<uint32_t> rows(t.width());
-        each_plane(rows);
-    }
+    // Ranges of output rows. Into its own source (the output rows overwrite input
+    // rows that later output rows read) the reduction runs as one range.
+    const int64_t row_bytes = t.width() * shrink_factor(xlevel) * shrink_factor(ylevel);
+    const int64_t grain = &src == &dst ? t.height() : rows_for_bytes(row_bytes);
+    parallel_for(t.height(), grain, [&](int64_t i0, int64_t i1) {
+        const Rect part{t.x1, t.y1 + i0, t.x2, t.y1 + i1 - 1};
+        auto each_plane = [&](auto& rows) {
+            for (int p = 0; p < planes; ++p)
+                if (mask & (1 << p)) shrink_plane(src, dst, p, part, xlevel, ylevel, rows);
+        };
+        // cy shifted row sums of at most 255 each.
+        if (shrink_factor(ylevel) <= 0xFFFF / 255) {
+            ShrinkRows<uint16_t> rows(t.width());
+            each_plane(rows);
+        } else {
+            ShrinkRows<uint32_t> rows(t.width());
+            each_plane(rows);
+        }
+    });
 }
 
 // The reduction done in the temporary's own rows, the way the temporary is
@@ -286,35 +294,37 @@ void nearest_planes(const ImageBuffer& in, ImageBuffer& out, const Rect& area, c
     const uint8_t cell = in.outside[0];
     const int planes = std::min(in.components, out.components);
     for (int p = 0; p < planes; ++p) {
-        const uint8_t* previous = nullptr;  // the row written last, read from previous_sy
-        int64_t previous_sy = 0;
-        for (int64_t y = area.y1; y <= area.y2; ++y) {
-            uint8_t* o = out.row(p, y) + (area.x1 - out.window.x1);
-            const int64_t sy = nearest_coord(my, y);
-            if (previous && sy == previous_sy) {
-                std::memcpy(o, previous, size_t(n));
+        parallel_for(area.height(), rows_for_bytes(n), [&](int64_t i0, int64_t i1) {
+            const uint8_t* previous = nullptr;  // the row written last, read from previous_sy
+            int64_t previous_sy = 0;
+            for (int64_t y = area.y1 + i0; y < area.y1 + i1; ++y) {
+                uint8_t* o = out.row(p, y) + (area.x1 - out.window.x1);
+                const int64_t sy = nearest_coord(my, y);
+                if (previous && sy == previous_sy) {
+                    std::memcpy(o, previous, size_t(n));
+                    previous = o;
+                    continue;
+                }
                 previous = o;
-                continue;
-            }
-            previous = o;
-            previous_sy = sy;
-            if (sy < src.y1 || sy > src.y2) {
-                std::memset(o, cell, size_t(n));
-                continue;
-            }
-            const uint8_t* s = in.row(p, sy);
-            for (const ColumnRun& r : runs) {
-                uint8_t* __restrict d = o + r.start;
-                if (!r.inside) {
-                    std::memset(d, cell, size_t(r.length));
-                } else if (r.contiguous) {
-                    std::memcpy(d, s + rel[size_t(r.start)], size_t(r.length));
-                } else {
-                    const int64_t* __restrict idx = rel.data() + r.start;
-                    for (int64_t k = 0; k < r.length; ++k) d[k] = s[idx[k]];
+                previous_sy = sy;
+                if (sy < src.y1 || sy > src.y2) {
+                    std::memset(o, cell, size_t(n));
+                    continue;
+                }
+                const uint8_t* s = in.row(p, sy);
+                for (const ColumnRun& r : runs) {
+                    uint8_t* __restrict d = o + r.start;
+                    if (!r.inside) {
+                        std::memset(d, cell, size_t(r.length));
+                    } else if (r.contiguous) {
+                        std::memcpy(d, s + rel[size_t(r.start)], size_t(r.length));
+                    } else {
+                        const int64_t* __restrict idx = rel.data() + r.start;
+                        for (int64_t k = 0; k < r.length; ++k) d[k] = s[idx[k]];
+                    }
                 }
             }
-        }
+        });
     }
 }
 
@@ -576,31 +586,34 @@ void bilinear_planes(const ImageBuffer& in, ImageBuffer& out, const AxisMap& mx,
         cols.ax[size_t(k)] = fx - float(cols.ix[size_t(k)]);
     }
     const int planes = std::min(in.components, out.components);
-    std::vector<NeighbourRows> rows;
-    for (int p = 0; p < planes; ++p) rows.emplace_back(in, p, cols.ix);
-    std::vector<int> upper_slot(size_t(planes), -1);
-    // The weights are made for a stretch of columns at a time and used for every
-    // plane while they are in the first-level cache.
-    constexpr int64_t kStretch = 1024;
-    RowWeights w(std::min(n, kStretch));
-    for (int64_t y = area.y1; y <= area.y2; ++y) {
-        const float fy = my.scale * float(y) + my.offset;
-        const int64_t iy = trunc_coord(fy);
-        const float ay = fy - float(iy);
-        std::pair<const float*, const float*> lower[4], upper[4];
-        for (int p = 0; p < planes; ++p) {
-            int lower_slot = -1;
-            lower[p] = rows[size_t(p)].row(iy, upper_slot[size_t(p)], &lower_slot);
-            upper[p] = rows[size_t(p)].row(iy + 1, lower_slot, &upper_slot[size_t(p)]);
+    // Ranges of output rows, each with its own gathered rows and weights.
+    parallel_for(area.height(), rows_for_bytes(n * planes), [&](int64_t i0, int64_t i1) {
+        std::vector<NeighbourRows> rows;
+        for (int p = 0; p < planes; ++p) rows.emplace_back(in, p, cols.ix);
+        std::vector<int> upper_slot(size_t(planes), -1);
+        // The weights are made for a stretch of columns at a time and used for every
+        // plane while they are in the first-level cache.
+        constexpr int64_t kStretch = 1024;
+        RowWeights w(std::min(n, kStretch));
+        for (int64_t y = area.y1 + i0; y < area.y1 + i1; ++y) {
+            const float fy = my.scale * float(y) + my.offset;
+            const int64_t iy = trunc_coord(fy);
+            const float ay = fy - float(iy);
+            std::pair<const float*, const float*> lower[4], upper[4];
+            for (int p = 0; p < planes; ++p) {
+                int lower_slot = -1;
+                lower[p] = rows[size_t(p)].row(iy, upper_slot[size_t(p)], &lower_slot);
+                upper[p] = rows[size_t(p)].row(iy + 1, lower_slot, &upper_slot[size_t(p)]);
+            }
+            for (int64_t c = 0; c < n; c += kStretch) {
+                const int64_t m = std::min(kStretch, n - c);
+                row_weights(cols.ax.data() + c, ay, w, m);
+                for (int p = 0; p < planes; ++p)
+                    weighted_row(w, lower[p].first + c, lower[p].second + c, upper[p].first + c,
+                                 upper[p].second + c, out.row(p, y) + c, m);
+            }
         }
-        for (int64_t c = 0; c < n; c += kStretch) {
-            const int64_t m = std::min(kStretch, n - c);
-            row_weights(cols.ax.data() + c, ay, w, m);
-            for (int p = 0; p < planes; ++p)
-                weighted_row(w, lower[p].first + c, lower[p].second + c, upper[p].first + c,
-                             upper[p].second + c, out.row(p, y) + c, m);
-        }
-    }
+    });
 }
 
 // Runs f, whose row arrays are made before it writes a pixel; false after the

@@ -53,7 +53,7 @@ int64_t take_ranges(Pool& p, Job& j) {
         if (k >= j.pieces) break;
         const int64_t begin = j.n * k / j.pieces, end = j.n * (k + 1) / j.pieces;
         try {
-            j.fn(j.body, begin, end);
+            j.fn(j.body, k, begin, end);
         } catch (...) {
             std::lock_guard<std::mutex> lock(p.m);
             if (!j.error) j.error = std::current_exception();

@@ -17,32 +17,49 @@ int parse_thread_count(const char* word);
 int available_cpus();
 
 namespace parallel_detail {
-using RangeFn = void (*)(const void* body, int64_t begin, int64_t end);
+using RangeFn = void (*)(const void* body, int64_t piece, int64_t begin, int64_t end);
 void run_ranges(int64_t n, int64_t pieces, RangeFn fn, const void* body);
 }  // namespace parallel_detail
 
-// Calls body(begin, end) on disjoint ranges that together cover [0, n), on up to
-// thread_count() threads, and returns when all are done. A range holds at least
-// `grain` items (the last one aside), so tiny loops stay on one thread. With one
-// thread, or n <= grain, it is the single call body(0, n). A call made from inside
-// a body runs on its caller's thread.
-template <class Body>
-void parallel_for(int64_t n, int64_t grain, const Body& body) {
-    if (n <= 0) return;
+// How many ranges parallel_for cuts a loop of n items into: 1 with one thread or
+// when n <= grain, else up to four per thread with at least `grain` items each.
+inline int64_t parallel_pieces(int64_t n, int64_t grain) {
     const int64_t threads = thread_count();
     if (grain < 1) grain = 1;
     int64_t pieces = n / grain;
     if (pieces > 4 * threads) pieces = 4 * threads;
-    if (threads <= 1 || pieces <= 1) {
-        body(int64_t{0}, n);
+    return threads <= 1 || pieces < 1 ? 1 : pieces;
+}
+
+// Calls body(k, begin, end) for k = 0 .. pieces - 1, where range k is
+// [n·k / pieces, n·(k + 1) / pieces), on up to thread_count() threads, and returns
+// when all are done. With one piece it is the single call body(0, 0, n) on this
+// thread. A call made from inside a body runs on its caller's thread. An exception
+// thrown by a body is thrown again here once every range has ended.
+template <class Body>
+void parallel_pieces_for(int64_t n, int64_t pieces, const Body& body) {
+    if (n <= 0) return;
+    if (pieces <= 1 || thread_count() <= 1) {
+        body(int64_t{0}, int64_t{0}, n);
         return;
     }
     parallel_detail::run_ranges(
         n, pieces,
-        [](const void* b, int64_t begin, int64_t end) {
-            (*static_cast<const Body*>(b))(begin, end);
+        [](const void* b, int64_t k, int64_t begin, int64_t end) {
+            (*static_cast<const Body*>(b))(k, begin, end);
         },
         &body);
+}
+
+// Calls body(begin, end) on disjoint ranges that together cover [0, n), cut as
+// parallel_pieces(n, grain) says, and returns when all are done. Each range
+// writes only its own part of the output, so the bytes never depend on the
+// thread count or on how the ranges are scheduled.
+template <class Body>
+void parallel_for(int64_t n, int64_t grain, const Body& body) {
+    if (n <= 0) return;
+    parallel_pieces_for(n, parallel_pieces(n, grain),
+                        [&](int64_t, int64_t begin, int64_t end) { body(begin, end); });
 }
 
 // Rows per range that give a range about `bytes` bytes of work when a row moves
