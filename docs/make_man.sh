@@ -56,7 +56,7 @@ HEAD
 kqc \- run kqc image compositing scripts
 .SH SYNOPSIS
 .B kqc
-[\fB\-s\fR] [\fB\-m\fR] [\fB\-v\fR] [\fB\-t\fR]
+[\fB\-s\fR] [\fB\-m\fR] [\fB\-v\fR] [\fB\-t\fR] [\fB\-j\fR \fIn\fR]
 .I script
 .br
 .B kqc
@@ -76,6 +76,21 @@ Everything is reported on standard error.
 TEXT
     usage_of "$kqc" | verbatim
     cat <<'TEXT'
+.TP
+.BI \-j " n"
+Run the image operations, and the packing and unpacking of picture rows, on
+.I n
+threads (1 to 1024). Without
+.B \-j
+kqc uses every CPU the process may run on; with
+.B "\-j 1"
+it runs on one thread only. The output is the same, byte for byte, for every
+.IR n .
+With
+.BR \-v ,
+a given
+.B \-j
+adds the line "\-j : n" to the option dump.
 .SH COMMANDS
 Each command answers "?" with its one-line summary and "\-h" with its usage text,
 which follow here.
@@ -160,6 +175,18 @@ TEXT
         echo "The usage text comes from the program, which was not built when this page was made."
     fi
     cat <<'TEXT'
+.TP
+.BI \-j " n"
+Read the picture rows, build the levels and resample on
+.I n
+threads (1 to 1024; default: every CPU the process may use). The file written is
+the same, byte for byte, for every
+.IR n .
+With
+.BR \-v ,
+a given
+.B \-j
+adds the line "\-j : n threads" to the argument dump.
 .SH EXIT STATUS
 0 on success, 1 after an error.
 .SH FILES

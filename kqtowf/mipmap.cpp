@@ -204,7 +204,7 @@ void halve_square(const uint8_t* src, int e, uint8_t* dst) {
     const int64_t w = 2 * int64_t(e);
     // In place, each output row overwrites input rows that earlier output rows have
     // read: one range, in order.
-    const int64_t grain = src == dst ? e : rows_for_bytes(2 * w);
+    const int64_t grain = src == dst ? kOneRange : rows_for_bytes(2 * w);
     parallel_for(e, grain, [&](int64_t i0, int64_t i1) {
         for (int64_t i = i0; i < i1; ++i) {
             const uint8_t* a = src + 2 * i * w;

@@ -435,7 +435,7 @@ void filter_planes_fused(const ImageBuffer& src, ImageBuffer& dst, const std::ve
         // Each range of output rows makes the horizontal rows it needs itself (the
         // 2·Ry rows at its edges are made twice, identically). Into its own source
         // a plane runs as one range, which reads every row before it is written.
-        const int64_t grain = in == out ? h : rows_for_bytes(w * (tx.R + Ry + 2));
+        const int64_t grain = in == out ? kOneRange : rows_for_bytes(w * (tx.R + Ry + 2));
         parallel_for(h, grain, [&](int64_t r0, int64_t r1) {
             std::vector<int16_t> pad(size_t(w + 2 * tx.R + 16), 0);
             std::vector<uint8_t> ring(size_t(span * w));

@@ -188,7 +188,7 @@ void shrink_planes(const ImageBuffer& src, ImageBuffer& dst, int xlevel, int yle
     // Ranges of output rows. Into its own source (the output rows overwrite input
     // rows that later output rows read) the reduction runs as one range.
     const int64_t row_bytes = t.width() * shrink_factor(xlevel) * shrink_factor(ylevel);
-    const int64_t grain = &src == &dst ? t.height() : rows_for_bytes(row_bytes);
+    const int64_t grain = &src == &dst ? kOneRange : rows_for_bytes(row_bytes);
     parallel_for(t.height(), grain, [&](int64_t i0, int64_t i1) {
         const Rect part{t.x1, t.y1 + i0, t.x2, t.y1 + i1 - 1};
         auto each_plane = [&](auto& rows) {

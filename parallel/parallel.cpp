@@ -36,6 +36,7 @@ struct Pool {
 };
 
 int g_threads = 1;
+bool g_fine = false;
 std::mutex g_run;                     // one loop at a time
 thread_local bool t_inside = false;   // this thread is running a range
 
@@ -86,6 +87,10 @@ void worker(Pool& p, size_t index) {
 }  // namespace
 
 void set_thread_count(int n) { g_threads = n < 1 ? 1 : n; }
+
+void set_fine_split(bool on) { g_fine = on; }
+
+bool fine_split() { return g_fine; }
 
 int thread_count() { return t_inside ? 1 : g_threads; }
 

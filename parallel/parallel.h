@@ -5,10 +5,19 @@
 
 #include <cstdint>
 
+// The grain of a loop that must run as one range, in order (for example a pass
+// into its own source).
+constexpr int64_t kOneRange = INT64_MAX;
+
 // The threads an operation may use, 1 or more (1: everything runs on the calling
 // thread and no thread is started). The programs set it from -j; it starts at 1.
 void set_thread_count(int n);
 int thread_count();
+
+// Tests: cut every loop as finely as the thread count allows (grain 1), so that
+// small pictures are split as much as large ones would be.
+void set_fine_split(bool on);
+bool fine_split();
 
 // The N of "-j N": a whole decimal number 1 to 1024; 0 for anything else.
 int parse_thread_count(const char* word);
@@ -25,7 +34,8 @@ void run_ranges(int64_t n, int64_t pieces, RangeFn fn, const void* body);
 // when n <= grain, else up to four per thread with at least `grain` items each.
 inline int64_t parallel_pieces(int64_t n, int64_t grain) {
     const int64_t threads = thread_count();
-    if (grain < 1) grain = 1;
+    if (grain == kOneRange) return 1;
+    if (grain < 1 || fine_split()) grain = 1;
     int64_t pieces = n / grain;
     if (pieces > 4 * threads) pieces = 4 * threads;
     return threads <= 1 || pieces < 1 ? 1 : pieces;
