@@ -156,12 +156,16 @@ void shrink_plane(const ImageBuffer& src, ImageBuffer& dst, int p, const Rect& t
     std::vector<uint8_t>& hs = rows.hs;
     std::vector<uint8_t>& row = rows.row;
     const int xs = xlevel - 1, ys = ylevel - 1;
+    // Into another buffer the reduced row is written in place; into the source itself
+    // it goes through the row array, as the output row may be one of the input rows.
+    const bool direct = &src != &dst;
     for (int64_t y = t.y1; y <= t.y2; ++y) {
         const int64_t first = all.y1 + (y - all.y1) * cy;  // bottom row of the block
+        uint8_t* out = direct ? dst.row(p, y) + (t.x1 - d.x1) : row.data();
         if (cy == 1) {
-            row_sums(src.row(p, first) + j0 * cx, row.data(), n, cx, xs);
+            row_sums(src.row(p, first) + j0 * cx, out, n, cx, xs);
         } else if (cx == 2 && cy == 2) {
-            halve_2x2(src.row(p, first) + 2 * j0, src.row(p, first + 1) + 2 * j0, row.data(), n);
+            halve_2x2(src.row(p, first) + 2 * j0, src.row(p, first + 1) + 2 * j0, out, n);
         } else {
             Acc* __restrict a = acc.data();
             const uint8_t* __restrict h = hs.data();
@@ -170,10 +174,10 @@ void shrink_plane(const ImageBuffer& src, ImageBuffer& dst, int p, const Rect& t
                 row_sums(src.row(p, first + k) + j0 * cx, hs.data(), n, cx, xs);
                 for (int64_t j = 0; j < n; ++j) a[j] = Acc(a[j] + h[j]);
             }
-            uint8_t* __restrict o = row.data();
+            uint8_t* __restrict o = out;
             for (int64_t j = 0; j < n; ++j) o[j] = uint8_t(a[j] >> ys);
         }
-        std::memcpy(dst.row(p, y) + (t.x1 - d.x1), row.data(), size_t(n));
+        if (!direct) std::memcpy(dst.row(p, y) + (t.x1 - d.x1), row.data(), size_t(n));
     }
 }
 
