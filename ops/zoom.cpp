@@ -541,12 +541,17 @@ private:
     // The input row y over columns lo_ ... hi as floats, the outside cell where the
     // row or a column lies outside the window; then the pairs of every column.
     void fill(Slot& s, int64_t y) {
-        std::fill(ext_.begin(), ext_.end(), float(in_.outside[0]));
+        const float cell = float(in_.outside[0]);
         const Rect r = in_.rect();
         if (y >= r.y1 && y <= r.y2 && cut_lo_ <= cut_hi_) {
+            // The outside cell only left and right of the row's columns.
+            std::fill(ext_.begin(), ext_.begin() + (cut_lo_ - lo_), cell);
+            std::fill(ext_.begin() + (cut_hi_ - lo_ + 1), ext_.end(), cell);
             const uint8_t* __restrict q = in_.row(p_, y) + (cut_lo_ - r.x1);
             float* __restrict e = ext_.data() + (cut_lo_ - lo_);
             for (int64_t k = 0, m = cut_hi_ - cut_lo_ + 1; k < m; ++k) e[k] = float(q[k]);
+        } else {
+            std::fill(ext_.begin(), ext_.end(), cell);
         }
         float* __restrict a = s.a.data();
         float* __restrict b = s.b.data();
