@@ -75,7 +75,7 @@ HEAD
 kqc \- run kqc image compositing scripts
 .SH SYNOPSIS
 .B kqc
-[\fB\-s\fR] [\fB\-m\fR] [\fB\-v\fR] [\fB\-t\fR] [\fB\-e\fR] [\fB\-k\fR]
+[\fB\-s\fR] [\fB\-m\fR] [\fB\-v\fR] [\fB\-t\fR] [\fB\-e\fR] [\fB\-k\fR] [\fB\-j\fR \fIn\fR]
 .I script
 .br
 .B kqc
@@ -112,6 +112,21 @@ TEXT
 -k	Keep going: the run goes on after failed lines, which are reported as under -e, and ends with "ERROR : n command line(s) failed" and status 1 when any line failed.
 TEXT
     cat <<'TEXT'
+.TP
+.BI \-j " n"
+Run the image operations, and the packing and unpacking of picture rows, on
+.I n
+threads (1 to 1024). Without
+.B \-j
+kqc uses every CPU the process may run on; with
+.B "\-j 1"
+it runs on one thread only. The output is the same, byte for byte, for every
+.IR n .
+With
+.BR \-v ,
+a given
+.B \-j
+adds the line "\-j : n" to the option dump.
 .PP
 Without \-e and \-k a word that names no command is ignored; typed at the prompt
 (standard input a terminal, no \-s) it gets the hint "WARNING : unknown command word
@@ -236,6 +251,18 @@ TEXT
         echo "The usage text comes from the program, which was not built when this page was made."
     fi
     cat <<'TEXT'
+.TP
+.BI \-j " n"
+Read the picture rows, build the levels and resample on
+.I n
+threads (1 to 1024; default: every CPU the process may use). The file written is
+the same, byte for byte, for every
+.IR n .
+With
+.BR \-v ,
+a given
+.B \-j
+adds the line "\-j : n threads" to the argument dump.
 .SH EXIT STATUS
 0 on success, 1 after an error.
 .SH FILES

@@ -10,6 +10,7 @@ struct Options {
     bool lap_time = false;              // -t: lap time of every command line
     bool strict = false;                // -e: the first failed line ends the run
     bool keep_going = false;            // -k: run to the end, then fail if a line failed
+    int threads = 0;                    // -j N: threads of the operations; 0: not given
 };
 
 const Options& options();

@@ -17,6 +17,7 @@
 #include "interp/line_editor.h"
 #include "libkq/kq.h"
 #include "libout/out_file.h"
+#include "parallel/parallel.h"
 
 namespace {
 
@@ -175,6 +176,7 @@ void print_option_dump() {
     // every other command line stays as it always was.
     if (g_options.strict) std::fprintf(stderr, "       -e : %s\n", on(true));
     if (g_options.keep_going) std::fprintf(stderr, "       -k : %s\n", on(true));
+    if (g_options.threads > 0) std::fprintf(stderr, "       -j : %d\n", g_options.threads);
     std::fputs("\n", stderr);
 }
 
@@ -282,6 +284,15 @@ int kqc_main(int argc, char** argv) {
             g_options.strict = true;
         } else if (word == "-k") {
             g_options.keep_going = true;
+        } else if (word == "-j") {
+            // -j N: the threads the operations may use (the bytes they make are the
+            // same for every N).
+            g_options.threads = i + 1 < argc ? parse_thread_count(argv[i + 1]) : 0;
+            if (g_options.threads < 1) {
+                std::fprintf(stderr, "ERROR : Invalid options %s\n", argv[i]);
+                fatal_exit();
+            }
+            ++i;
         } else {
             std::fprintf(stderr, "ERROR : Invalid options %s\n", argv[i]);
             fatal_exit();
@@ -289,6 +300,7 @@ int kqc_main(int argc, char** argv) {
     }
     if (!g_options.script_name) g_options.script_name = "STDIN";
     if (g_options.verbose) print_option_dump();
+    set_thread_count(g_options.threads > 0 ? g_options.threads : available_cpus());
 
     while (!g_stack.empty()) close_script();  // left open by an earlier run's fatal end
     g_quit = false;

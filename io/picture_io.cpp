@@ -7,12 +7,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "buffer/image_buffer.h"
 #include "interp/command.h"
 #include "interp/commands.h"
 #include "interp/interp.h"
 #include "libkq/kq.h"
+#include "parallel/parallel.h"
 
 void interleave_row(const uint8_t* const* rows, int n, int64_t w, uint8_t* __restrict dst) {
     if (n == 1) {
@@ -48,8 +50,10 @@ constexpr int64_t kRunBytes = 256 * 1024;  // scanline bytes per transfer: stays
 const char* kq_message() { return kq_errlist[kq_errno]; }
 
 // Scanlines per transfer for this picture, at least one.
+// Scanlines per transfer: about kRunBytes for each thread that unpacks or packs them.
 int run_lines(const KQ_DATA* kq, int64_t rows) {
-    const int64_t per = kq->line_bytes > 0 ? kRunBytes / kq->line_bytes : 1;
+    const int64_t bytes = kRunBytes * thread_count();
+    const int64_t per = kq->line_bytes > 0 ? bytes / kq->line_bytes : 1;
     return static_cast<int>(std::clamp<int64_t>(std::min(per, rows), 1, INT32_MAX));
 }
 
@@ -165,8 +169,22 @@ int read_picture(const char* pic_name, const char* buff_name) {
     }
     int unread = kq->line_count;  // stored scanlines still in the file
     int ready = 0;                // scanlines of the current run not yet unpacked
-    const unsigned char* next = run;
     uint8_t* rows[4] = {};
+    // Rows of the buffer whose scanlines the current run holds, in run order: they
+    // are unpacked together (on several threads) before the run is read again.
+    std::vector<int64_t> pending;
+    pending.reserve(size_t(per_run));
+    auto unpack_pending = [&] {
+        const int64_t line = kq->line_bytes;
+        parallel_for(int64_t(pending.size()), rows_for_bytes(line), [&](int64_t j0, int64_t j1) {
+            uint8_t* dst[4] = {};
+            for (int64_t j = j0; j < j1; ++j) {
+                row_pointers(*b, pending[size_t(j)], dst);
+                unpack_row(components, run + j * line, dst, w);
+            }
+        });
+        pending.clear();
+    };
     for (int64_t i = 0; i < h; ++i) {
         row_pointers(*b, i, rows);
         const int64_t y = int64_t(b->window.y2) - i;
@@ -175,6 +193,7 @@ int read_picture(const char* pic_name, const char* buff_name) {
             continue;
         }
         if (ready == 0) {
+            unpack_pending();
             const int n = std::max(1, std::min(per_run, unread));
             if (!kq_read_scanlines(kq, run, n, 1)) {
                 std::fprintf(stderr, "ERROR : Can't read packed data (%s)\n", kq_message());
@@ -182,12 +201,11 @@ int read_picture(const char* pic_name, const char* buff_name) {
             }
             unread -= n;
             ready = n;
-            next = run;
         }
-        unpack_row(components, next, rows, w);
-        next += kq->line_bytes;
+        pending.push_back(i);
         --ready;
     }
+    unpack_pending();
     std::free(run);
     kq_free(kq);
     return 1;
@@ -241,13 +259,15 @@ int write_picture(const char* buff_name, const char* pic_name) {
         std::fprintf(stderr, "ERROR : Can't setup packed data (%s)\n", kq_message());
         fatal_exit();
     }
-    uint8_t* rows[4] = {};
     for (int64_t i = 0; i < h;) {
         const int n = static_cast<int>(std::min<int64_t>(per_run, h - i));
-        for (int j = 0; j < n; ++j) {
-            row_pointers(*b, i + j, rows);
-            pack_row(components, run + int64_t(j) * kq->line_bytes, rows, w);
-        }
+        parallel_for(n, rows_for_bytes(kq->line_bytes), [&](int64_t j0, int64_t j1) {
+            uint8_t* src[4] = {};
+            for (int64_t j = j0; j < j1; ++j) {
+                row_pointers(*b, i + j, src);
+                pack_row(components, run + j * kq->line_bytes, src, w);
+            }
+        });
         if (!kq_write_scanlines(kq, run, n, 1)) {
             std::fprintf(stderr, "ERROR : Can't write packed data (%s)\n", kq_message());
             fatal_exit();

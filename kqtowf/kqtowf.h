@@ -32,6 +32,7 @@ struct ConvertSettings {
     int tile_x = 8, tile_y = 8;
     int tiling = WF_TILE_STD;
     bool verbose = false, force = false, silent = false;
+    int threads = 0;  // -j N; 0: not given (every CPU the process may use)
 };
 
 // The source window as byte planes, red, green, blue, alpha for those present;
@@ -130,9 +131,14 @@ public:
     ~SummedAreaTiler();
     // Fills tile (allocated for tile_w x tile_h x planes) with the next tile.
     void next(WF_TILE& tile);
+    // Fills the next n tiles of the current row of tiles (n <= across less the
+    // tiles of the row made so far), the planes on threads of their own.
+    void next_tiles(WF_TILE* tiles, int64_t n);
     int64_t across = 0, down = 0;
 
 private:
+    // Plane p of the tile at column col of the current row of tiles.
+    void fill_plane(WF_TILE& tile, int p, int64_t col);
     const SourcePlanes* src_ = nullptr;
     int tw_ = 0, th_ = 0, tiling_ = 0;
     int64_t row_width_ = 0;

@@ -9,6 +9,7 @@
 #include "kqtowf/kqtowf.h"
 #include "libout/out_file.h"
 #include "libkq/kq_memory.h"
+#include "parallel/parallel.h"
 
 namespace {
 
@@ -134,7 +135,7 @@ void parse_settings(int argc, char** argv, ConvertSettings& s) {
         };
         static const Option options[] = {{"-s", 4}, {"-w", 4}, {"-p", 1}, {"-m", 1},
                                          {"-M", 1}, {"-A", 2}, {"-t", 1}, {"-v", 0},
-                                         {"-f", 0}, {"-x", 0}};
+                                         {"-f", 0}, {"-x", 0}, {"-j", 1}};
         const Option* opt = nullptr;
         for (const Option& o : options)
             if (std::strcmp(w, o.word) == 0) opt = &o;
@@ -195,6 +196,10 @@ void parse_settings(int argc, char** argv, ConvertSettings& s) {
             case 'v': s.verbose = true; break;
             case 'f': s.force = true; break;
             case 'x': s.silent = true; break;
+            case 'j':
+                s.threads = parse_thread_count(a[0]);
+                if (s.threads < 1) fail("ERROR : Invalid argment %s\n", a[0]);
+                break;
         }
     }
     if (s.names < 2) {
@@ -245,6 +250,7 @@ void dump_settings(const ConvertSettings& s) {
     std::fputs(types[s.tiling], stderr);
     if (s.force) std::fputs("  -f : overwrite no check\n", stderr);
     if (s.silent) std::fputs("  -x : silent mode\n", stderr);
+    if (s.threads > 0) std::fprintf(stderr, "  -j : %d threads\n", s.threads);
 }
 
 namespace {
@@ -287,6 +293,7 @@ int convert(int argc, char** argv) {
     ConvertSettings s;
     parse_settings(argc - 1, argv + 1, s);
     if (s.verbose) dump_settings(s);
+    set_thread_count(s.threads > 0 ? s.threads : available_cpus());
     SourcePlanes src;
     // The planes are released however the conversion ends (the mip-map builder
     // takes them over and clears them).

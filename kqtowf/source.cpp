@@ -1,5 +1,6 @@
 // Reading the source window of a picture into byte planes.
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -9,6 +10,7 @@
 #endif
 
 #include "kqtowf/kqtowf.h"
+#include "parallel/parallel.h"
 
 namespace {
 
@@ -346,14 +348,20 @@ void read_source(ConvertSettings& s, SourcePlanes& src) {
         const int n = std::min(batch, src.height - done);
         if (!kq_read_scanlines(kq, rows, n, file_order ? 1 : 0))
             fail_kq("ERROR : Can't read packed data (%s)\n");
-        for (int r = 0; r < n; ++r) {
-            const int64_t row = src.height - 1 - (done + r);  // y - y1, top row first
-            uint8_t* out[4] = {};
-            for (int p = 0; p < src.count; ++p) out[p] = src.plane[p] + row * src.width;
-            if (!unpack_row(kq, rows + int64_t(r) * kq->line_bytes, x_from, src.width, channel,
-                            src.count, out, file_order))
-                fail_kq("ERROR : Can't get pixel data (%s)\n");
-        }
+        // The rows of a batch are unpacked on several threads; a failure ends the
+        // run once they are all back.
+        std::atomic<bool> unpacked{true};
+        parallel_for(n, rows_for_bytes(line_bytes), [&](int64_t r0, int64_t r1) {
+            for (int64_t r = r0; r < r1; ++r) {
+                const int64_t row = src.height - 1 - (done + r);  // y - y1, top row first
+                uint8_t* out[4] = {};
+                for (int p = 0; p < src.count; ++p) out[p] = src.plane[p] + row * src.width;
+                if (!unpack_row(kq, rows + r * kq->line_bytes, x_from, src.width, channel,
+                                src.count, out, file_order))
+                    unpacked = false;
+            }
+        });
+        if (!unpacked) fail_kq("ERROR : Can't get pixel data (%s)\n");
         done += n;
     }
     // (The scanlines and the picture, with its file, are released on return.)

@@ -1,14 +1,17 @@
 // SUMMED-AREA files: tiles of 32-bit summed-area values over the window with a
 // border column and row, written through libwf.
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #if defined(__GNUC__) && defined(__x86_64__)
 #include <immintrin.h>
 #endif
 
 #include "kqtowf/kqtowf.h"
+#include "parallel/parallel.h"
 
 namespace {
 
@@ -114,17 +117,37 @@ SummedAreaTiler::~SummedAreaTiler() {
 // S(X, Y) = S(X, Y - 1) + (sum of v over row Y up to X). All sums are taken modulo
 // 2^32, where this equals the recurrence v + S(X-1, Y) + S(X, Y-1) - S(X-1, Y-1)
 // term for term. `carry_` keeps, per tile row, the row sum left of the tile.
-void SummedAreaTiler::next(WF_TILE& tile) {
+void SummedAreaTiler::next(WF_TILE& tile) { next_tiles(&tile, 1); }
+
+void SummedAreaTiler::next_tiles(WF_TILE* tiles, int64_t n) {
+    const SourcePlanes& s = *src_;
+    for (int64_t k = 0; k < n; ++k) {
+        WF_TILE& tile = tiles[k];
+        tile.org_x = static_cast<int32_t>((col_ + k) * tw_ + s.x1);
+        tile.org_y = static_cast<int32_t>(row_ * th_ + s.y1);
+        tile.width = tw_;
+        tile.height = th_;
+        tile.planes = s.count;
+    }
+    // Each plane has its own running sums and carries: one plane to a thread, its
+    // tiles in order.
+    parallel_for(s.count, 1, [&](int64_t p0, int64_t p1) {
+        for (int p = int(p0); p < int(p1); ++p)
+            for (int64_t k = 0; k < n; ++k) fill_plane(tiles[k], p, col_ + k);
+    });
+    col_ += n;
+    if (col_ == across) {
+        col_ = 0;
+        ++row_;
+    }
+}
+
+void SummedAreaTiler::fill_plane(WF_TILE& tile, int p, int64_t col) {
     const SourcePlanes& s = *src_;
     const int64_t W = s.width, H = s.height;
-    const int64_t X0 = col_ * tw_, Y0 = row_ * th_;
-    tile.org_x = static_cast<int32_t>(X0 + s.x1);
-    tile.org_y = static_cast<int32_t>(Y0 + s.y1);
-    tile.width = tw_;
-    tile.height = th_;
-    tile.planes = s.count;
-    if (col_ == 0)
-        for (int64_t i = 0; i < int64_t(s.count) * th_; ++i) carry_[i] = 0;
+    const int64_t X0 = col * tw_, Y0 = row_ * th_;
+    if (col == 0)
+        for (int64_t i = 0; i < th_; ++i) carry_[p * th_ + i] = 0;
     const bool from_first_col = tiling_ != WF_TILE_STD && tiling_ != WF_TILE_V;
     const bool from_first_row = tiling_ != WF_TILE_STD && tiling_ != WF_TILE_U;
     const int64_t border_col = from_first_col ? 0 : W - 1;
@@ -133,43 +156,37 @@ void SummedAreaTiler::next(WF_TILE& tile) {
     const int64_t k_in = X0 == 0 ? 1 : 0;
     const int64_t k_end = std::max<int64_t>(k_in, std::min<int64_t>(tw_, W + 1 - X0));
     const int64_t area = int64_t(tw_) * th_;
-    for (int p = 0; p < s.count; ++p) {
-        uint32_t* run = running_ + p * row_width_ + X0;
-        uint32_t* out_plane = tile.data + p * area;
-        for (int64_t r = 0; r < th_; ++r) {
-            const int64_t Y = Y0 + r;
-            uint32_t* out = out_plane + r * tw_;
-            uint32_t acc = carry_[p * th_ + r];
-            int64_t k = 0;
-            if (Y <= H) {
-                const uint8_t* row = s.plane[p] + (Y == 0 ? border_row : Y - 1) * W;
-                if (X0 == 0) {
-                    acc += row[border_col];
-                    run[0] += acc;
-                    out[0] = run[0];
-                    k = 1;
-                }
-                if (k < k_end) {
-                    const uint8_t* in = row + (X0 + k - 1);  // window column of table X0 + k
+    uint32_t* run = running_ + p * row_width_ + X0;
+    uint32_t* out_plane = tile.data + p * area;
+    for (int64_t r = 0; r < th_; ++r) {
+        const int64_t Y = Y0 + r;
+        uint32_t* out = out_plane + r * tw_;
+        uint32_t acc = carry_[p * th_ + r];
+        int64_t k = 0;
+        if (Y <= H) {
+            const uint8_t* row = s.plane[p] + (Y == 0 ? border_row : Y - 1) * W;
+            if (X0 == 0) {
+                acc += row[border_col];
+                run[0] += acc;
+                out[0] = run[0];
+                k = 1;
+            }
+            if (k < k_end) {
+                const uint8_t* in = row + (X0 + k - 1);  // window column of table X0 + k
 #ifdef KQTOWF_AVX2
-                    if (k_end - k >= 8 && has_avx2())
-                        acc = sum_segment_avx2(in, k_end - k, acc, run + k, out + k);
-                    else
+                if (k_end - k >= 8 && has_avx2())
+                    acc = sum_segment_avx2(in, k_end - k, acc, run + k, out + k);
+                else
 #endif
-                        acc = sum_segment(in, k_end - k, acc, run + k, out + k);
-                    k = k_end;
-                }
+                    acc = sum_segment(in, k_end - k, acc, run + k, out + k);
+                k = k_end;
             }
-            for (; k < tw_; ++k) {
-                run[k] += acc;
-                out[k] = run[k];
-            }
-            carry_[p * th_ + r] = acc;
         }
-    }
-    if (++col_ == across) {
-        col_ = 0;
-        ++row_;
+        for (; k < tw_; ++k) {
+            run[k] += acc;
+            out[k] = run[k];
+        }
+        carry_[p * th_ + r] = acc;
     }
 }
 
@@ -238,19 +255,39 @@ void build_summed_area(const ConvertSettings& s, const SourcePlanes& src) {
         std::fprintf(stderr, "   oneTile : %s\n", size_text(tile_bytes).c_str());
         std::fprintf(stderr, "  outTotal : %s\n", size_text(head + total * tile_bytes).c_str());
     }
-    for (int64_t id = 0; id < total; ++id) {
-        if (s.verbose) {
-            const int64_t col = id % across, row = id / across;
-            const int64_t x0 = col * s.tile_x, y0 = row * s.tile_y;
-            std::fprintf(stderr, "tileId:%3lld(%2lld,%2lld) win(%4lld,%4lld,%4lld,%4lld) plane:%d\n",
-                         static_cast<long long>(id), static_cast<long long>(col),
-                         static_cast<long long>(row), static_cast<long long>(x0),
-                         static_cast<long long>(y0), static_cast<long long>(x0 + s.tile_x - 1),
-                         static_cast<long long>(y0 + s.tile_y - 1), src.count);
+    // With threads, tiles are made a batch of up to a row at a time (about 4 MiB of
+    // them), so that each plane's thread has a run of tiles to fill; the first
+    // tile is the one above, the others are had here or not at all.
+    int64_t batch = 1;
+    if (thread_count() > 1 && src.count > 1)
+        batch = std::clamp<int64_t>((int64_t(4) << 20) / std::max<int64_t>(tile_bytes, 1), 1,
+                                    across);
+    std::vector<WF_TILE> tiles(1, tile);
+    std::vector<Owned<unsigned char>> blocks;
+    while (int64_t(tiles.size()) < batch) {
+        WF_TILE t = tile;
+        if (!wf_alloc_tile(&t)) break;
+        blocks.emplace_back(t.block);
+        tiles.push_back(t);
+    }
+    batch = int64_t(tiles.size());
+    for (int64_t id = 0; id < total;) {
+        const int64_t n = std::min(batch, across - id % across);  // never past a row's end
+        tiler.next_tiles(tiles.data(), n);
+        for (int64_t k = 0; k < n; ++k, ++id) {
+            if (s.verbose) {
+                const int64_t col = id % across, row = id / across;
+                const int64_t x0 = col * s.tile_x, y0 = row * s.tile_y;
+                std::fprintf(stderr,
+                             "tileId:%3lld(%2lld,%2lld) win(%4lld,%4lld,%4lld,%4lld) plane:%d\n",
+                             static_cast<long long>(id), static_cast<long long>(col),
+                             static_cast<long long>(row), static_cast<long long>(x0),
+                             static_cast<long long>(y0), static_cast<long long>(x0 + s.tile_x - 1),
+                             static_cast<long long>(y0 + s.tile_y - 1), src.count);
+            }
+            seeks[id] = static_cast<int32_t>(head + id * tile_bytes);  // checked above
+            if (!wf_write_tile(&tiles[size_t(k)], fp)) fail_now("ERROR : Can't write tile data\n");
         }
-        tiler.next(tile);
-        seeks[id] = static_cast<int32_t>(head + id * tile_bytes);  // checked above
-        if (!wf_write_tile(&tile, fp)) fail_now("ERROR : Can't write tile data\n");
     }
     if (std::fseek(fp, seek_at, SEEK_SET) != 0)
         fail("ERROR : Can't seek to seek data block\n");

@@ -29,6 +29,7 @@
 #include "interp/commands.h"
 #include "ops/blur_math.h"
 #include "ops/cpu.h"
+#include "parallel/parallel.h"
 
 namespace {
 
@@ -277,8 +278,8 @@ void divide_each(const Acc* hi, const Acc* lo, const Real* d, uint8_t* __restric
 // top: sink.row(r) gives where the means of row r go, sink.done(r) follows.
 // REQUIRES: w >= 2s + 2; h >= 2t + 2 when t > 0.
 template <class K, class Sink, bool Wide = false>
-void box_means(const uint8_t* src, int64_t w, int64_t h, int64_t s, int64_t t,
-               BlurRows<K>& rows, Sink& sink) {
+void box_means(const uint8_t* src, int64_t w, int64_t h, int64_t s, int64_t t, int64_t r0,
+               int64_t r1, BlurRows<K>& rows, Sink& sink) {
     using Col = typename K::Col;
     using Acc = typename K::Acc;
     using Real = typename K::Real;
@@ -289,11 +290,15 @@ void box_means(const uint8_t* src, int64_t w, int64_t h, int64_t s, int64_t t,
     std::fill(pre, pre + s + 1, Acc(0));
     int64_t divisor_rows = -1;  // the vertical count the divisors are made for
 
-    for (int64_t r = 0; r < h; ++r) {
-        // Column sums over rows max(0, r - t) .. min(h - 1, r + t).
-        if (r == 0) {
-            for (int64_t x = 0; x < w; ++x) col[x] = src[x];
-            for (int64_t k = 1; k <= std::min(t, h - 1); ++k) {
+    for (int64_t r = r0; r < r1; ++r) {
+        // Column sums over rows max(0, r - t) .. min(h - 1, r + t). The first row of
+        // a range sums its rows afresh: the sums are exact, so they equal the
+        // running sums of a pass from row 0.
+        if (r == r0) {
+            const int64_t first = std::max<int64_t>(0, r0 - t);
+            const uint8_t* top = src + first * w;
+            for (int64_t x = 0; x < w; ++x) col[x] = top[x];
+            for (int64_t k = first + 1; k <= std::min(r0 + t, h - 1); ++k) {
                 const uint8_t* a = src + k * w;
                 for (int64_t x = 0; x < w; ++x) col[x] = Col(col[x] + a[x]);
             }
@@ -438,26 +443,48 @@ void copy_plane_bytes(uint8_t* dst, const uint8_t* src, int64_t n) {
 template <class K, class Sink>
 __attribute__((target("avx2"), flatten)) void box_means_avx2(const uint8_t* src, int64_t w,
                                                             int64_t h, int64_t s, int64_t t,
+                                                            int64_t r0, int64_t r1,
                                                             BlurRows<K>& rows, Sink& sink) {
-    box_means<K, Sink, true>(src, w, h, s, t, rows, sink);
+    box_means<K, Sink, true>(src, w, h, s, t, r0, r1, rows, sink);
 }
 #endif
 
 WideVectors wide_vectors;  // blur_allow_wide_vectors
 
 template <class K, class Sink>
-void plane_means(const uint8_t* src, int64_t w, int64_t h, int64_t s, int64_t t,
-                 BlurRows<K>& rows, Sink& sink) {
+void plane_means(const uint8_t* src, int64_t w, int64_t h, int64_t s, int64_t t, int64_t r0,
+                 int64_t r1, BlurRows<K>& rows, Sink& sink) {
 #if KQ_BLUR_AVX2
-    if (wide_vectors.avx2()) return box_means_avx2(src, w, h, s, t, rows, sink);
+    if (wide_vectors.avx2()) return box_means_avx2(src, w, h, s, t, r0, r1, rows, sink);
 #endif
-    box_means(src, w, h, s, t, rows, sink);
+    box_means(src, w, h, s, t, r0, r1, rows, sink);
+}
+
+// Row arrays for each range of rows a plane is cut into (the ranges of one plane
+// run on several threads at once). Null, after the warning, when one cannot be had.
+template <class K>
+std::unique_ptr<BlurRows<K>[]> range_rows(int64_t pieces, int64_t w, int64_t s) {
+    std::unique_ptr<BlurRows<K>[]> rows(new (std::nothrow) BlurRows<K>[size_t(pieces)]);
+    if (!rows) {
+        std::fputs("WARNING : Can't alloc blur inside array\n", stderr);
+        return nullptr;
+    }
+    for (int64_t k = 0; k < pieces; ++k)
+        if (!rows[k].allocate(w, s)) return nullptr;
+    return rows;
+}
+
+// Rows per range: the first row of a range sums 2·t + 1 rows, so ranges are kept
+// well above that.
+int64_t blur_grain(int64_t w, int64_t t) {
+    return std::max<int64_t>(rows_for_bytes(w, 256 * 1024), 4 * (2 * t + 1));
 }
 
 template <class K>
 int box_blur_planes(const ImageBuffer& in, ImageBuffer& out, int64_t s, int64_t t, int mask) {
     const int64_t w = out.width, h = out.height, n = out.plane_size();
-    BlurRows<K> rows;
+    const int64_t pieces = parallel_pieces(h, blur_grain(w, t));
+    std::unique_ptr<BlurRows<K>[]> rows;
     SourcePlanes src;
     bool ready = false;
     for (int p = 0; p < out.components; ++p) {
@@ -466,12 +493,15 @@ int box_blur_planes(const ImageBuffer& in, ImageBuffer& out, int64_t s, int64_t 
             continue;
         }
         if (!ready) {
-            if (!rows.allocate(w, std::min(s, w)) || !src.take(in, &in == &out)) return 0;
+            rows = range_rows<K>(pieces, w, std::min(s, w));
+            if (!rows || !src.take(in, &in == &out)) return 0;
             ready = true;
         }
         if (!box_fits(out.rect(), s, t)) return 0;
-        PlaneSink sink{out.plane[p], w};
-        plane_means(src.plane[p], w, h, s, t, rows, sink);
+        parallel_pieces_for(h, pieces, [&](int64_t k, int64_t r0, int64_t r1) {
+            PlaneSink sink{out.plane[p], w};
+            plane_means(src.plane[p], w, h, s, t, r0, r1, rows[k], sink);
+        });
     }
     return 1;
 }
@@ -479,16 +509,23 @@ int box_blur_planes(const ImageBuffer& in, ImageBuffer& out, int64_t s, int64_t 
 template <class K>
 int silhouette_planes(const ImageBuffer& in, ImageBuffer& out, int64_t s, int64_t t, int mask) {
     const int64_t w = out.width, h = out.height, n = out.plane_size();
-    BlurRows<K> rows;
+    const int64_t pieces = parallel_pieces(h, blur_grain(w, t));
+    std::unique_ptr<BlurRows<K>[]> rows = range_rows<K>(pieces, w, std::min(s, w));
     SourcePlanes src;
-    if (!rows.allocate(w, std::min(s, w)) || !src.take(in, &in == &out)) return 0;
+    if (!rows || !src.take(in, &in == &out)) return 0;
     if (!box_fits(out.rect(), s, t)) return 0;
-    PlaneSink alpha{out.plane[3], w};
-    plane_means(src.plane[3], w, h, s, t, rows, alpha);
+    parallel_pieces_for(h, pieces, [&](int64_t k, int64_t r0, int64_t r1) {
+        PlaneSink alpha{out.plane[3], w};
+        plane_means(src.plane[3], w, h, s, t, r0, r1, rows[k], alpha);
+    });
     for (int p = 0; p < 3; ++p) {
         if (mask & (1 << p)) {
-            BlendSink blend{rows.means.get(), out.plane[3], src.plane[p], out.plane[p], w};
-            plane_means(src.plane[p], w, h, s, t, rows, blend);
+            // Every row of the blurred alpha is made before the colour planes read it.
+            parallel_pieces_for(h, pieces, [&](int64_t k, int64_t r0, int64_t r1) {
+                BlendSink blend{rows[k].means.get(), out.plane[3], src.plane[p], out.plane[p],
+                                w};
+                plane_means(src.plane[p], w, h, s, t, r0, r1, rows[k], blend);
+            });
         } else {
             copy_plane_bytes(out.plane[p], src.plane[p], n);
         }

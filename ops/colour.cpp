@@ -24,6 +24,7 @@
 #include "ops/composite.h"
 #include "ops/cpu.h"
 #include "ops/tables.h"
+#include "parallel/parallel.h"
 
 // The sample loops depend only on the element at the same index, also when the
 // output is the input plane itself.
@@ -185,14 +186,20 @@ struct Run {
 // size, otherwise per row the stretches inside and outside in's window.
 template <class F>
 void for_each_run(const ImageBuffer& in, ImageBuffer& out, F&& f) {
-    Run run{};
     if (same_geometry2(in, out)) {
-        for (int p = 0; p < 4; ++p) {
-            run.src[p] = in.plane[p];
-            run.dst[p] = out.plane[p];
-        }
-        run.n = out.plane_size();
-        if (run.n > 0) f(run);
+        // Stretches of kStretch samples, several to a range of the threads.
+        constexpr int64_t kStretch = 64 * 1024;
+        const int64_t n = out.plane_size();
+        parallel_for((n + kStretch - 1) / kStretch, 4, [&](int64_t c0, int64_t c1) {
+            Run run{};
+            const int64_t at = c0 * kStretch;
+            for (int p = 0; p < 4; ++p) {
+                run.src[p] = in.plane[p] ? in.plane[p] + at : nullptr;
+                run.dst[p] = out.plane[p] ? out.plane[p] + at : nullptr;
+            }
+            run.n = std::min(n, c1 * kStretch) - at;
+            f(run);
+        });
         return;
     }
     const Rect ro = out.rect(), ri = in.rect();
@@ -201,6 +208,7 @@ void for_each_run(const ImageBuffer& in, ImageBuffer& out, F&& f) {
     const int64_t cx1 = std::max(ro.x1, ri.x1), cx2 = std::min(ro.x2, ri.x2);
     auto emit = [&](int64_t y, int64_t x1, int64_t x2, bool covered) {
         if (x2 < x1) return;
+        Run run{};
         for (int p = 0; p < 4; ++p) {
             run.src[p] = covered && p < in.components ? in.row(p, y) + (x1 - ri.x1) : fill.data();
             run.dst[p] = p < out.components ? out.row(p, y) + (x1 - ro.x1) : nullptr;
@@ -208,15 +216,18 @@ void for_each_run(const ImageBuffer& in, ImageBuffer& out, F&& f) {
         run.n = x2 - x1 + 1;
         f(run);
     };
-    for (int64_t y = ro.y2; y >= ro.y1; --y) {
-        if (y < ri.y1 || y > ri.y2 || cx1 > cx2) {
-            emit(y, ro.x1, ro.x2, false);
-            continue;
+    parallel_for(ro.height(), rows_for_bytes(ro.width() * out.components), [&](int64_t i0,
+                                                                                int64_t i1) {
+        for (int64_t y = ro.y2 - i0; y > ro.y2 - i1; --y) {
+            if (y < ri.y1 || y > ri.y2 || cx1 > cx2) {
+                emit(y, ro.x1, ro.x2, false);
+                continue;
+            }
+            emit(y, ro.x1, cx1 - 1, false);
+            emit(y, cx1, cx2, true);
+            emit(y, cx2 + 1, ro.x2, false);
         }
-        emit(y, ro.x1, cx1 - 1, false);
-        emit(y, cx1, cx2, true);
-        emit(y, cx2 + 1, ro.x2, false);
-    }
+    });
 }
 
 ImageBuffer* find_one(const char* name) {
@@ -225,8 +236,17 @@ ImageBuffer* find_one(const char* name) {
     return b;
 }
 
+// One sample map over whole planes, in stretches shared among the threads.
+void map_plane(const SampleMap& m, const uint8_t* src, uint8_t* dst, int64_t n) {
+    constexpr int64_t kStretch = 64 * 1024;
+    parallel_for((n + kStretch - 1) / kStretch, 4, [&](int64_t c0, int64_t c1) {
+        const int64_t at = c0 * kStretch;
+        apply_sample_map(m, src + at, dst + at, std::min(n, c1 * kStretch) - at);
+    });
+}
+
 void scale_plane(ImageBuffer& b, int p, const SampleTable& t, double slope) {
-    apply_sample_map(make_sample_map(t, slope), b.plane[p], b.plane[p], b.plane_size());
+    map_plane(make_sample_map(t, slope), b.plane[p], b.plane[p], b.plane_size());
 }
 
 // The slope hint of a factor's table.
@@ -478,8 +498,8 @@ int adjustcol(const char* in_name, const char* out_name, int mask, const int lo[
         if (mask & (1 << p)) {
             const int a = std::min(lo[p], hi[p]), b = std::max(lo[p], hi[p]);
             const double slope = b > a ? 255.0 / (double(b) - a) : 0.0;
-            apply_sample_map(make_sample_map(adjust_table(lo[p], hi[p]), slope), in->plane[p],
-                             out->plane[p], n);
+            map_plane(make_sample_map(adjust_table(lo[p], hi[p]), slope), in->plane[p],
+                      out->plane[p], n);
         } else {
             copy_run(in->plane[p], out->plane[p], n);
         }

@@ -11,6 +11,7 @@
 #include "interp/command.h"
 #include "interp/commands.h"
 #include "ops/cpu.h"
+#include "parallel/parallel.h"
 
 namespace {
 
@@ -183,7 +184,18 @@ void composite_buffers(const ImageBuffer& a, const ImageBuffer& b, ImageBuffer& 
             s.b[k] = b.plane[k];
             s.o[k] = out.plane[k];
         }
-        run_streams(out.plane_size(), planes, s, block);
+        // Ranges of whole blocks, so each range runs the same loops on its part.
+        const int64_t n = out.plane_size(), blocks = (n + kBlock - 1) / kBlock;
+        parallel_for(blocks, 1024, [&](int64_t b0, int64_t b1) {
+            Streams part{};
+            const int64_t i = b0 * kBlock;
+            for (int k = 0; k < planes; ++k) {
+                part.a[k] = s.a[k] + i;
+                part.b[k] = s.b[k] + i;
+                part.o[k] = s.o[k] + i;
+            }
+            run_streams(std::min(n, b1 * kBlock) - i, planes, part, block);
+        });
         return;
     }
     const Rect r = composite_window(a, b, out);
@@ -194,20 +206,22 @@ void composite_buffers(const ImageBuffer& a, const ImageBuffer& b, ImageBuffer& 
     const std::vector<uint8_t> row_b(static_cast<size_t>(r.width()), fill_b);
     const std::vector<Span> spans = column_spans(r, a, b);
     const Rect wa = a.rect(), wb = b.rect();
-    for (int64_t y = r.y2; y >= r.y1; --y) {
-        const bool row_in_a = y >= wa.y1 && y <= wa.y2;
-        const bool row_in_b = y >= wb.y1 && y <= wb.y2;
-        for (const Span& sp : spans) {
-            const bool use_a = row_in_a && sp.in_a, use_b = row_in_b && sp.in_b;
-            Streams s{};
-            for (int k = 0; k < planes; ++k) {
-                s.a[k] = use_a ? a.row(k, y) + (sp.x1 - a.window.x1) : row_a.data();
-                s.b[k] = use_b ? b.row(k, y) + (sp.x1 - b.window.x1) : row_b.data();
-                s.o[k] = out.row(k, y) + (sp.x1 - out.window.x1);
+    parallel_for(r.height(), rows_for_bytes(r.width() * planes), [&](int64_t i0, int64_t i1) {
+        for (int64_t y = r.y2 - i0; y > r.y2 - i1; --y) {
+            const bool row_in_a = y >= wa.y1 && y <= wa.y2;
+            const bool row_in_b = y >= wb.y1 && y <= wb.y2;
+            for (const Span& sp : spans) {
+                const bool use_a = row_in_a && sp.in_a, use_b = row_in_b && sp.in_b;
+                Streams s{};
+                for (int k = 0; k < planes; ++k) {
+                    s.a[k] = use_a ? a.row(k, y) + (sp.x1 - a.window.x1) : row_a.data();
+                    s.b[k] = use_b ? b.row(k, y) + (sp.x1 - b.window.x1) : row_b.data();
+                    s.o[k] = out.row(k, y) + (sp.x1 - out.window.x1);
+                }
+                run_streams(sp.x2 - sp.x1 + 1, planes, s, block);
             }
-            run_streams(sp.x2 - sp.x1 + 1, planes, s, block);
         }
-    }
+    });
 }
 
 template <class Formula>

@@ -12,17 +12,20 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <new>
 #include <utility>
+#include <vector>
 
 #include "buffer/image_buffer.h"
 #include "interp/command.h"
 #include "interp/commands.h"
 #include "interp/interp.h"
 #include "ops/cpu.h"
+#include "parallel/parallel.h"
 
 namespace {
 
@@ -348,25 +351,36 @@ bool too_few_rows(const ImageBuffer& b, int rows) {
     return true;
 }
 
-// One plane of filter3 (rows y1 ... y2, y2 at the top): output row y+1 follows the
-// load of row y (in the same pass); a row beyond y2 or y1 is the edge row itself.
-bool filter3_plane(uint8_t* plane, int64_t y1, int64_t y2, RowRing& ring, Filter3Loops loops) {
+// Output rows ya ... yb of one plane of filter3 (rows y1 ... y2, y2 at the top):
+// output row y+1 follows the load of row y (in the same pass); a row beyond y2 or
+// y1 is the edge row itself. Every output row is made from the rows as they were
+// before the pass, so a plane may be cut into ranges of rows; the original rows
+// just above and below a range (which other ranges overwrite) come from `above`
+// and `below`.
+bool filter3_plane(uint8_t* plane, int64_t y1, int64_t y2, int64_t ya, int64_t yb,
+                   const uint8_t* above_row, const uint8_t* below_row, RowRing& ring,
+                   Filter3Loops loops) {
     const int64_t w = ring.width();
     auto row = [&](int64_t y) { return plane + (y2 - y) * w; };
+    auto source = [&](int64_t y) {
+        return y > yb ? above_row : y < ya ? below_row : row(y);
+    };
+    const int64_t top = std::min(yb + 1, y2), bottom = std::max(ya - 1, y1);
     ring.vacate_all();
-    for (int64_t y = y2; y >= y1; --y) {
+    for (int64_t y = top; y >= bottom; --y) {
         int16_t* s = ring.take(y);
         if (!s) return false;
-        if (y == y2) {
-            loops.load(row(y), s, s + w, w);
+        if (y + 1 > yb) {
+            loops.load(source(y), s, s + w, w);
             continue;
         }
         const int16_t* above = ring.find(std::min(y + 2, y2));  // e of the row above y+1
         const int16_t* centre = above ? ring.find(y + 1) : nullptr;
         if (!centre) return false;
-        loops.load_row(row(y), s, s + w, above, centre + w, row(y + 1), w);
-        if (y + 2 <= y2) ring.vacate(y + 2);
+        loops.load_row(source(y), s, s + w, above, centre + w, row(y + 1), w);
+        if (y + 2 <= top) ring.vacate(y + 2);
     }
+    if (ya > y1) return true;
     const int16_t* a = ring.find(y1 + 1);
     const int16_t* c = a ? ring.find(y1) : nullptr;
     if (!c) return false;
@@ -374,8 +388,6 @@ bool filter3_plane(uint8_t* plane, int64_t y1, int64_t y2, RowRing& ring, Filter
     return true;
 }
 
-// One plane of antiflicker: output row y+2 follows the load of row y (in the same
-// pass); rows beyond y2 or y1 are the edge row itself.
 bool flicker_plane(uint8_t* plane, int64_t y1, int64_t y2, RowRing& ring, FlickerLoops loops) {
     const int64_t w = ring.width();
     auto row = [&](int64_t y) { return plane + (y2 - y) * w; };
@@ -433,12 +445,38 @@ int filter3_buffer(const char* name, int mask, int kernel) {
         return 0;
     }
     if (kernel < 0 || kernel >= kFilter3Kernels) kernel = kHi;
-    const int64_t y1 = b->window.y1, y2 = y1 + b->height - 1;
-    RowRing ring(3, 2, b->width, "ERROR : Can't alloc filter3 inside buffer\n");
+    const int64_t y1 = b->window.y1, y2 = y1 + b->height - 1, w = b->width;
+    // Ranges of rows, counted from the top row: range k writes rows
+    // y2 - begin ... y2 - end + 1, and keeps copies of the rows just outside it.
+    const int64_t pieces = parallel_pieces(b->height, rows_for_bytes(w, 256 * 1024));
+    std::vector<RowRing> rings;
+    rings.reserve(size_t(pieces));
+    for (int64_t k = 0; k < pieces; ++k)
+        rings.emplace_back(3, 2, b->width, "ERROR : Can't alloc filter3 inside buffer\n");
+    std::vector<uint8_t> edges(size_t(pieces > 1 ? 2 * pieces * w : 0));
     const Filter3Loops loops = filter3_loops(kernel);
     for (int p = 0; p < b->components; ++p) {
         if (!(mask & (1 << p))) continue;
-        if (!filter3_plane(b->plane[p], y1, y2, ring, loops)) return 0;
+        uint8_t* plane = b->plane[p];
+        auto range_of = [&](int64_t k) {
+            return std::pair<int64_t, int64_t>{y2 - b->height * (k + 1) / pieces + 1,
+                                               y2 - b->height * k / pieces};
+        };
+        auto edge = [&](int64_t k, int side) { return edges.data() + (2 * k + side) * w; };
+        for (int64_t k = 0; k < pieces && pieces > 1; ++k) {
+            const auto [ya, yb] = range_of(k);
+            if (yb < y2) std::memcpy(edge(k, 0), plane + (y2 - yb - 1) * w, size_t(w));
+            if (ya > y1) std::memcpy(edge(k, 1), plane + (y2 - ya + 1) * w, size_t(w));
+        }
+        std::atomic<bool> ok{true};
+        parallel_pieces_for(b->height, pieces, [&](int64_t k, int64_t, int64_t) {
+            const auto [ya, yb] = range_of(k);
+            const uint8_t* above = pieces > 1 ? edge(k, 0) : nullptr;
+            const uint8_t* below = pieces > 1 ? edge(k, 1) : nullptr;
+            if (!filter3_plane(plane, y1, y2, ya, yb, above, below, rings[size_t(k)], loops))
+                ok = false;
+        });
+        if (!ok) return 0;
     }
     return 1;
 }

@@ -29,6 +29,7 @@
 #include "ops/blur.h"
 #include "ops/blur_math.h"
 #include "ops/cpu.h"
+#include "parallel/parallel.h"
 
 int64_t gauss_half_width(double r) {
     if (!(r >= 1.0) || r >= 2147483648.0) return -1;
@@ -353,8 +354,11 @@ void filter_column_row(const uint8_t* const* rows, uint8_t* o, int64_t w, int64_
 template <class Acc, class Real>
 void filter_rows(const uint8_t* src, uint8_t* dst, int64_t w, int64_t h,
                  const PassTable<Real>& t) {
-    std::vector<int16_t> pad(size_t(w + 2 * t.R + 16), 0);
-    for (int64_t r = 0; r < h; ++r) filter_row<Acc>(src + r * w, dst + r * w, w, pad.data(), t);
+    parallel_for(h, rows_for_bytes(w * (t.R + 1)), [&](int64_t r0, int64_t r1) {
+        std::vector<int16_t> pad(size_t(w + 2 * t.R + 16), 0);
+        for (int64_t r = r0; r < r1; ++r)
+            filter_row<Acc>(src + r * w, dst + r * w, w, pad.data(), t);
+    });
 }
 
 // Filters a w × h plane along its columns. src must not be dst.
@@ -363,15 +367,17 @@ void filter_columns(const uint8_t* src, uint8_t* dst, int64_t w, int64_t h,
                     const PassTable<Real>& t) {
     const int64_t R = t.R;
     std::vector<uint8_t> zero_row(size_t(w), 0);
-    std::vector<const uint8_t*> rows(size_t(2 * R + 1));
-    std::vector<Acc> acc(static_cast<size_t>(w));
-    for (int64_t r = 0; r < h; ++r) {
-        for (int64_t k = 0; k <= 2 * R; ++k) {
-            int64_t y = r + k - R;
-            rows[size_t(k)] = y >= 0 && y < h ? src + y * w : zero_row.data();
+    parallel_for(h, rows_for_bytes(w * (R + 1)), [&](int64_t r0, int64_t r1) {
+        std::vector<const uint8_t*> rows(size_t(2 * R + 1));
+        std::vector<Acc> acc(static_cast<size_t>(w));
+        for (int64_t r = r0; r < r1; ++r) {
+            for (int64_t k = 0; k <= 2 * R; ++k) {
+                int64_t y = r + k - R;
+                rows[size_t(k)] = y >= 0 && y < h ? src + y * w : zero_row.data();
+            }
+            filter_column_row<Acc>(rows.data(), dst + r * w, w, r, acc.data(), t);
         }
-        filter_column_row<Acc>(rows.data(), dst + r * w, w, r, acc.data(), t);
-    }
+    });
 }
 
 void copy_plane(const ImageBuffer& src, ImageBuffer& dst, int p) {
@@ -418,10 +424,7 @@ void filter_planes_fused(const ImageBuffer& src, ImageBuffer& dst, const std::ve
     tx.make(wx, w);
     ty.make(wy, h);
     const int64_t Ry = ty.R, span = 2 * Ry + 1;
-    std::vector<int16_t> pad(size_t(w + 2 * tx.R + 16), 0);
-    std::vector<uint8_t> ring(size_t(span * w)), zero_row(size_t(w), 0);
-    std::vector<const uint8_t*> rows(static_cast<size_t>(span));
-    std::vector<AccY> acc(static_cast<size_t>(w));
+    std::vector<uint8_t> zero_row(size_t(w), 0);
     for (int p = 0; p < src.components; ++p) {
         if (!(mask & (1 << p))) {
             copy_plane(src, dst, p);
@@ -429,17 +432,28 @@ void filter_planes_fused(const ImageBuffer& src, ImageBuffer& dst, const std::ve
         }
         const uint8_t* in = src.plane[p];
         uint8_t* out = dst.plane[p];
-        int64_t made = 0;  // rows of the horizontal pass made so far
-        for (int64_t r = 0; r < h; ++r) {
-            for (; made <= std::min(h - 1, r + Ry); ++made)
-                filter_row<AccX>(in + made * w, ring.data() + (made % span) * w, w, pad.data(),
-                                 tx);
-            for (int64_t k = 0; k < span; ++k) {
-                int64_t y = r + k - Ry;
-                rows[size_t(k)] = y >= 0 && y < h ? ring.data() + (y % span) * w : zero_row.data();
+        // Each range of output rows makes the horizontal rows it needs itself (the
+        // 2·Ry rows at its edges are made twice, identically). Into its own source
+        // a plane runs as one range, which reads every row before it is written.
+        const int64_t grain = in == out ? kOneRange : rows_for_bytes(w * (tx.R + Ry + 2));
+        parallel_for(h, grain, [&](int64_t r0, int64_t r1) {
+            std::vector<int16_t> pad(size_t(w + 2 * tx.R + 16), 0);
+            std::vector<uint8_t> ring(size_t(span * w));
+            std::vector<const uint8_t*> rows(static_cast<size_t>(span));
+            std::vector<AccY> acc(static_cast<size_t>(w));
+            int64_t made = std::max<int64_t>(0, r0 - Ry);  // next horizontal row to make
+            for (int64_t r = r0; r < r1; ++r) {
+                for (; made <= std::min(h - 1, r + Ry); ++made)
+                    filter_row<AccX>(in + made * w, ring.data() + (made % span) * w, w,
+                                     pad.data(), tx);
+                for (int64_t k = 0; k < span; ++k) {
+                    int64_t y = r + k - Ry;
+                    rows[size_t(k)] =
+                        y >= 0 && y < h ? ring.data() + (y % span) * w : zero_row.data();
+                }
+                filter_column_row<AccY>(rows.data(), out + r * w, w, r, acc.data(), ty);
             }
-            filter_column_row<AccY>(rows.data(), out + r * w, w, r, acc.data(), ty);
-        }
+        });
     }
 }
 

@@ -20,6 +20,7 @@
 #include "interp/command.h"
 #include "interp/commands.h"
 #include "ops/cpu.h"
+#include "parallel/parallel.h"
 
 namespace {
 
@@ -325,17 +326,20 @@ int d1_to_ntsc(const char* in, const char* out, bool rgb_only) {
         make_temporary(kD1Tmp, src->x, src->y, src->width, src->height, src->components);
     if (!tmp) return 0;
     // Planes the row pass does not read are not converted: the temporary goes away.
-    for (int p = 0; p < planes; ++p) {
-        for (int k = 0; k < kD1Height; ++k)
-            video_rows::d1_columns(row_of(*src, p, k), row_of(*tmp, p, k));
-        for (int r = 0; r < kNtscHeight; ++r) {
-            const int g = r / 80, m = r % 80;
-            const int k = 81 * g + m;
-            const RowMix mix{
-                2, {row_of(*tmp, p, k), row_of(*tmp, p, k + 1)}, {80 - m, m + 1}, 40, 81};
-            video_rows::mix_rows(mix, row_of(*dst, p, r), kNtscWidth);
+    // The planes are independent: one to a thread.
+    parallel_for(planes, 1, [&](int64_t p0, int64_t p1) {
+        for (int p = int(p0); p < int(p1); ++p) {
+            for (int k = 0; k < kD1Height; ++k)
+                video_rows::d1_columns(row_of(*src, p, k), row_of(*tmp, p, k));
+            for (int r = 0; r < kNtscHeight; ++r) {
+                const int g = r / 80, m = r % 80;
+                const int k = 81 * g + m;
+                const RowMix mix{
+                    2, {row_of(*tmp, p, k), row_of(*tmp, p, k + 1)}, {80 - m, m + 1}, 40, 81};
+                video_rows::mix_rows(mix, row_of(*dst, p, r), kNtscWidth);
+            }
         }
-    }
+    });
     dispose_buffer(kD1Tmp);
     return 1;
 }
@@ -357,24 +361,27 @@ int ntsc_to_d1(const char* in, const char* out, bool rgb_only) {
     // Input row i sits in temporary row i + 6 (counted from the top) at any origin.
     // Planes the input lacks stay zero in the temporary.
     auto S = [&](int p, int i) { return row_of(*tmp, p, i + 6); };
-    for (int p = 0; p < planes; ++p) {
-        if (p < src->components)
-            for (int k = 0; k < kNtscHeight; ++k)
-                video_rows::ntsc_columns(row_of(*src, p, k), S(p, k));
-        for (int r = 0; r < kD1Height; ++r) {
-            const int g = r / 81, q = r % 81;
-            const int i = 80 * g + q;
-            uint8_t* o = row_of(*dst, p, r);
-            if (q == 0) {
-                std::copy_n(S(p, i), kD1Width, o);
-            } else if (q == 80) {
-                std::copy_n(S(p, i - 1), kD1Width, o);
-            } else {
-                const RowMix mix{2, {S(p, i), S(p, i - 1)}, {80 - q, q}, 40, 80};
-                video_rows::mix_rows(mix, o, kD1Width);
+    // The planes are independent: one to a thread.
+    parallel_for(planes, 1, [&](int64_t p0, int64_t p1) {
+        for (int p = int(p0); p < int(p1); ++p) {
+            if (p < src->components)
+                for (int k = 0; k < kNtscHeight; ++k)
+                    video_rows::ntsc_columns(row_of(*src, p, k), S(p, k));
+            for (int r = 0; r < kD1Height; ++r) {
+                const int g = r / 81, q = r % 81;
+                const int i = 80 * g + q;
+                uint8_t* o = row_of(*dst, p, r);
+                if (q == 0) {
+                    std::copy_n(S(p, i), kD1Width, o);
+                } else if (q == 80) {
+                    std::copy_n(S(p, i - 1), kD1Width, o);
+                } else {
+                    const RowMix mix{2, {S(p, i), S(p, i - 1)}, {80 - q, q}, 40, 80};
+                    video_rows::mix_rows(mix, o, kD1Width);
+                }
             }
         }
-    }
+    });
     dispose_buffer(kD1Tmp);
     return 1;
 }
@@ -396,27 +403,30 @@ int hd_to_ntsc(const char* in, const char* out) {
 
     ImageBuffer* tmp = make_temporary(kHdTmp, 0, 0, kNtscWidth, kHdHeight, 3);
     if (!tmp) return 0;
-    for (int p = 0; p < 3; ++p) {
-        for (int k = 0; k < kHdHeight; ++k)
-            video_rows::hd_columns(row_of(*src, p, k), row_of(*tmp, p, k));
-        // Block b: temporary rows 23b .. 23b + 22 to output rows 8b .. 8b + 7. Output
-        // j takes rows 3j - 1 (weight j), 3j and 3j + 1 (8 each), 3j + 2 (7 - j).
-        for (int b = 0; b < kHdOutHeight / 8; ++b) {
-            for (int j = 0; j < 8; ++j) {
-                RowMix mix{0, {}, {}, 0, 23};
-                auto tap = [&](int row, int weight) {
-                    if (weight == 0) return;
-                    mix.rows[mix.taps] = row_of(*tmp, p, 23 * b + row);
-                    mix.weights[mix.taps++] = weight;
-                };
-                tap(3 * j - 1, j);
-                tap(3 * j, 8);
-                tap(3 * j + 1, 8);
-                tap(3 * j + 2, 7 - j);
-                video_rows::mix_rows(mix, row_of(*dst, p, 8 * b + j), kNtscWidth);
+    // The planes are independent: one to a thread.
+    parallel_for(3, 1, [&](int64_t p0, int64_t p1) {
+        for (int p = int(p0); p < int(p1); ++p) {
+            for (int k = 0; k < kHdHeight; ++k)
+                video_rows::hd_columns(row_of(*src, p, k), row_of(*tmp, p, k));
+            // Block b: temporary rows 23b .. 23b + 22 to output rows 8b .. 8b + 7. Output
+            // j takes rows 3j - 1 (weight j), 3j and 3j + 1 (8 each), 3j + 2 (7 - j).
+            for (int b = 0; b < kHdOutHeight / 8; ++b) {
+                for (int j = 0; j < 8; ++j) {
+                    RowMix mix{0, {}, {}, 0, 23};
+                    auto tap = [&](int row, int weight) {
+                        if (weight == 0) return;
+                        mix.rows[mix.taps] = row_of(*tmp, p, 23 * b + row);
+                        mix.weights[mix.taps++] = weight;
+                    };
+                    tap(3 * j - 1, j);
+                    tap(3 * j, 8);
+                    tap(3 * j + 1, 8);
+                    tap(3 * j + 2, 7 - j);
+                    video_rows::mix_rows(mix, row_of(*dst, p, 8 * b + j), kNtscWidth);
+                }
             }
         }
-    }
+    });
     dispose_buffer(kHdTmp);
     return 1;
 }

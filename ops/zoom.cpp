@@ -32,6 +32,7 @@
 #include "interp/command.h"
 #include "interp/commands.h"
 #include "ops/cpu.h"
+#include "parallel/parallel.h"
 
 namespace {
 
@@ -155,12 +156,16 @@ void shrink_plane(const ImageBuffer& src, ImageBuffer& dst, int p, const Rect& t
     std::vector<uint8_t>& hs = rows.hs;
     std::vector<uint8_t>& row = rows.row;
     const int xs = xlevel - 1, ys = ylevel - 1;
+    // Into another buffer the reduced row is written in place; into the source itself
+    // it goes through the row array, as the output row may be one of the input rows.
+    const bool direct = &src != &dst;
     for (int64_t y = t.y1; y <= t.y2; ++y) {
         const int64_t first = all.y1 + (y - all.y1) * cy;  // bottom row of the block
+        uint8_t* out = direct ? dst.row(p, y) + (t.x1 - d.x1) : row.data();
         if (cy == 1) {
-            row_sums(src.row(p, first) + j0 * cx, row.data(), n, cx, xs);
+            row_sums(src.row(p, first) + j0 * cx, out, n, cx, xs);
         } else if (cx == 2 && cy == 2) {
-            halve_2x2(src.row(p, first) + 2 * j0, src.row(p, first + 1) + 2 * j0, row.data(), n);
+            halve_2x2(src.row(p, first) + 2 * j0, src.row(p, first + 1) + 2 * j0, out, n);
         } else {
             Acc* __restrict a = acc.data();
             const uint8_t* __restrict h = hs.data();
@@ -169,10 +174,10 @@ void shrink_plane(const ImageBuffer& src, ImageBuffer& dst, int p, const Rect& t
                 row_sums(src.row(p, first + k) + j0 * cx, hs.data(), n, cx, xs);
                 for (int64_t j = 0; j < n; ++j) a[j] = Acc(a[j] + h[j]);
             }
-            uint8_t* __restrict o = row.data();
+            uint8_t* __restrict o = out;
             for (int64_t j = 0; j < n; ++j) o[j] = uint8_t(a[j] >> ys);
         }
-        std::memcpy(dst.row(p, y) + (t.x1 - d.x1), row.data(), size_t(n));
+        if (!direct) std::memcpy(dst.row(p, y) + (t.x1 - d.x1), row.data(), size_t(n));
     }
 }
 
@@ -184,18 +189,25 @@ void shrink_planes(const ImageBuffer& src, ImageBuffer& dst, int xlevel, int yle
                  std::min(all.y1 + h2 - 1, d.y2)};
     if (t.empty()) return;
     const int planes = std::min(src.components, dst.components);
-    auto each_plane = [&](auto& rows) {
-        for (int p = 0; p < planes; ++p)
-            if (mask & (1 << p)) shrink_plane(src, dst, p, t, xlevel, ylevel, rows);
-    };
-    // cy shifted row sums of at most 255 each.
-    if (shrink_factor(ylevel) <= 0xFFFF / 255) {
-        ShrinkRows<uint16_t> rows(t.width());
-        each_plane(rows);
-    } else {
-        ShrinkRows<uint32_t> rows(t.width());
-        each_plane(rows);
-    }
+    // Ranges of output rows. Into its own source (the output rows overwrite input
+    // rows that later output rows read) the reduction runs as one range.
+    const int64_t row_bytes = t.width() * shrink_factor(xlevel) * shrink_factor(ylevel);
+    const int64_t grain = &src == &dst ? kOneRange : rows_for_bytes(row_bytes);
+    parallel_for(t.height(), grain, [&](int64_t i0, int64_t i1) {
+        const Rect part{t.x1, t.y1 + i0, t.x2, t.y1 + i1 - 1};
+        auto each_plane = [&](auto& rows) {
+            for (int p = 0; p < planes; ++p)
+                if (mask & (1 << p)) shrink_plane(src, dst, p, part, xlevel, ylevel, rows);
+        };
+        // cy shifted row sums of at most 255 each.
+        if (shrink_factor(ylevel) <= 0xFFFF / 255) {
+            ShrinkRows<uint16_t> rows(t.width());
+            each_plane(rows);
+        } else {
+            ShrinkRows<uint32_t> rows(t.width());
+            each_plane(rows);
+        }
+    });
 }
 
 // The reduction done in the temporary's own rows, the way the temporary is
@@ -286,35 +298,37 @@ void nearest_planes(const ImageBuffer& in, ImageBuffer& out, const Rect& area, c
     const uint8_t cell = in.outside[0];
     const int planes = std::min(in.components, out.components);
     for (int p = 0; p < planes; ++p) {
-        const uint8_t* previous = nullptr;  // the row written last, read from previous_sy
-        int64_t previous_sy = 0;
-        for (int64_t y = area.y1; y <= area.y2; ++y) {
-            uint8_t* o = out.row(p, y) + (area.x1 - out.window.x1);
-            const int64_t sy = nearest_coord(my, y);
-            if (previous && sy == previous_sy) {
-                std::memcpy(o, previous, size_t(n));
+        parallel_for(area.height(), rows_for_bytes(n), [&](int64_t i0, int64_t i1) {
+            const uint8_t* previous = nullptr;  // the row written last, read from previous_sy
+            int64_t previous_sy = 0;
+            for (int64_t y = area.y1 + i0; y < area.y1 + i1; ++y) {
+                uint8_t* o = out.row(p, y) + (area.x1 - out.window.x1);
+                const int64_t sy = nearest_coord(my, y);
+                if (previous && sy == previous_sy) {
+                    std::memcpy(o, previous, size_t(n));
+                    previous = o;
+                    continue;
+                }
                 previous = o;
-                continue;
-            }
-            previous = o;
-            previous_sy = sy;
-            if (sy < src.y1 || sy > src.y2) {
-                std::memset(o, cell, size_t(n));
-                continue;
-            }
-            const uint8_t* s = in.row(p, sy);
-            for (const ColumnRun& r : runs) {
-                uint8_t* __restrict d = o + r.start;
-                if (!r.inside) {
-                    std::memset(d, cell, size_t(r.length));
-                } else if (r.contiguous) {
-                    std::memcpy(d, s + rel[size_t(r.start)], size_t(r.length));
-                } else {
-                    const int64_t* __restrict idx = rel.data() + r.start;
-                    for (int64_t k = 0; k < r.length; ++k) d[k] = s[idx[k]];
+                previous_sy = sy;
+                if (sy < src.y1 || sy > src.y2) {
+                    std::memset(o, cell, size_t(n));
+                    continue;
+                }
+                const uint8_t* s = in.row(p, sy);
+                for (const ColumnRun& r : runs) {
+                    uint8_t* __restrict d = o + r.start;
+                    if (!r.inside) {
+                        std::memset(d, cell, size_t(r.length));
+                    } else if (r.contiguous) {
+                        std::memcpy(d, s + rel[size_t(r.start)], size_t(r.length));
+                    } else {
+                        const int64_t* __restrict idx = rel.data() + r.start;
+                        for (int64_t k = 0; k < r.length; ++k) d[k] = s[idx[k]];
+                    }
                 }
             }
-        }
+        });
     }
 }
 
@@ -527,12 +541,17 @@ private:
     // The input row y over columns lo_ ... hi as floats, the outside cell where the
     // row or a column lies outside the window; then the pairs of every column.
     void fill(Slot& s, int64_t y) {
-        std::fill(ext_.begin(), ext_.end(), float(in_.outside[0]));
+        const float cell = float(in_.outside[0]);
         const Rect r = in_.rect();
         if (y >= r.y1 && y <= r.y2 && cut_lo_ <= cut_hi_) {
+            // The outside cell only left and right of the row's columns.
+            std::fill(ext_.begin(), ext_.begin() + (cut_lo_ - lo_), cell);
+            std::fill(ext_.begin() + (cut_hi_ - lo_ + 1), ext_.end(), cell);
             const uint8_t* __restrict q = in_.row(p_, y) + (cut_lo_ - r.x1);
             float* __restrict e = ext_.data() + (cut_lo_ - lo_);
             for (int64_t k = 0, m = cut_hi_ - cut_lo_ + 1; k < m; ++k) e[k] = float(q[k]);
+        } else {
+            std::fill(ext_.begin(), ext_.end(), cell);
         }
         float* __restrict a = s.a.data();
         float* __restrict b = s.b.data();
@@ -576,31 +595,34 @@ void bilinear_planes(const ImageBuffer& in, ImageBuffer& out, const AxisMap& mx,
         cols.ax[size_t(k)] = fx - float(cols.ix[size_t(k)]);
     }
     const int planes = std::min(in.components, out.components);
-    std::vector<NeighbourRows> rows;
-    for (int p = 0; p < planes; ++p) rows.emplace_back(in, p, cols.ix);
-    std::vector<int> upper_slot(size_t(planes), -1);
-    // The weights are made for a stretch of columns at a time and used for every
-    // plane while they are in the first-level cache.
-    constexpr int64_t kStretch = 1024;
-    RowWeights w(std::min(n, kStretch));
-    for (int64_t y = area.y1; y <= area.y2; ++y) {
-        const float fy = my.scale * float(y) + my.offset;
-        const int64_t iy = trunc_coord(fy);
-        const float ay = fy - float(iy);
-        std::pair<const float*, const float*> lower[4], upper[4];
-        for (int p = 0; p < planes; ++p) {
-            int lower_slot = -1;
-            lower[p] = rows[size_t(p)].row(iy, upper_slot[size_t(p)], &lower_slot);
-            upper[p] = rows[size_t(p)].row(iy + 1, lower_slot, &upper_slot[size_t(p)]);
+    // Ranges of output rows, each with its own gathered rows and weights.
+    parallel_for(area.height(), rows_for_bytes(n * planes), [&](int64_t i0, int64_t i1) {
+        std::vector<NeighbourRows> rows;
+        for (int p = 0; p < planes; ++p) rows.emplace_back(in, p, cols.ix);
+        std::vector<int> upper_slot(size_t(planes), -1);
+        // The weights are made for a stretch of columns at a time and used for every
+        // plane while they are in the first-level cache.
+        constexpr int64_t kStretch = 1024;
+        RowWeights w(std::min(n, kStretch));
+        for (int64_t y = area.y1 + i0; y < area.y1 + i1; ++y) {
+            const float fy = my.scale * float(y) + my.offset;
+            const int64_t iy = trunc_coord(fy);
+            const float ay = fy - float(iy);
+            std::pair<const float*, const float*> lower[4], upper[4];
+            for (int p = 0; p < planes; ++p) {
+                int lower_slot = -1;
+                lower[p] = rows[size_t(p)].row(iy, upper_slot[size_t(p)], &lower_slot);
+                upper[p] = rows[size_t(p)].row(iy + 1, lower_slot, &upper_slot[size_t(p)]);
+            }
+            for (int64_t c = 0; c < n; c += kStretch) {
+                const int64_t m = std::min(kStretch, n - c);
+                row_weights(cols.ax.data() + c, ay, w, m);
+                for (int p = 0; p < planes; ++p)
+                    weighted_row(w, lower[p].first + c, lower[p].second + c, upper[p].first + c,
+                                 upper[p].second + c, out.row(p, y) + c, m);
+            }
         }
-        for (int64_t c = 0; c < n; c += kStretch) {
-            const int64_t m = std::min(kStretch, n - c);
-            row_weights(cols.ax.data() + c, ay, w, m);
-            for (int p = 0; p < planes; ++p)
-                weighted_row(w, lower[p].first + c, lower[p].second + c, upper[p].first + c,
-                             upper[p].second + c, out.row(p, y) + c, m);
-        }
-    }
+    });
 }
 
 // Runs f, whose row arrays are made before it writes a pixel; false after the
