@@ -1,6 +1,8 @@
 # Convenience front end over CMake.
 #   make          build build/kqc (and build/kqtowf)
 #   make test     build and run every test, then the whole suite again under ASan+UBSan
+#   make test-cross  aarch64 cross build's tests under qemu-aarch64, and this build's
+#                 tests on an emulated x86-64 without AVX2/SSSE3 (tests/cross_test.sh)
 #   make demo     build and run examples/demo.kqc, then kqtowf on its picture
 #   make bench    in-process lap times of the main commands (bench/run.sh)
 #   make man      regenerate docs/*.1 from the programs' help texts
@@ -15,7 +17,7 @@ FUZZ_SECONDS ?= 20
 SOAK_COUNT ?= 20000
 PREFIX ?= /usr/local
 
-.PHONY: all build test test-fast test-san fuzz fuzz-smoke soak demo bench man install package clean
+.PHONY: all build test test-cross test-fast test-san fuzz fuzz-smoke soak demo bench man install package clean
 
 all: build
 
@@ -49,6 +51,9 @@ soak: build build-san/CMakeCache.txt
 
 test: test-fast test-san fuzz-smoke
 
+test-cross: build
+	JOBS=$(JOBS) sh tests/cross_test.sh
+
 demo: build
 	cd examples && ../build/kqc demo.kqc
 	mkdir -p build/demo
@@ -77,4 +82,4 @@ package: build
 	cd build && cpack -G DEB
 
 clean:
-	rm -rf build build-san build-fuzz
+	rm -rf build build-san build-fuzz build-arm64

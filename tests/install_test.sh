@@ -1,7 +1,9 @@
 #!/bin/sh
 # Installs a build into a scratch DESTDIR, runs the installed kqc (and kqconv) on
-# a script, and checks that the .deb holds the same files.
+# a script, and checks that the .deb holds the same files. KQ_TEST_RUNNER, when set,
+# is the command line that runs the programs (an emulator).
 set -eu
+run=${KQ_TEST_RUNNER:-}
 build=$1
 root=$(mktemp -d)
 trap 'rm -rf "$root"' EXIT
@@ -14,11 +16,11 @@ for prog in kqtowf kqconv; do
 done
 cd "$root"
 printf 'create a -s 0 0 8 4\nchex a -s 2 2\nwrite a a\n' > t.kqc
-"$bin/kqc" -s t.kqc
+$run "$bin/kqc" -s t.kqc
 test "$(wc -c < a.tkq)" -eq $((128 + 8 * 4 * 4))
 if [ -x "$bin/kqconv" ]; then
-    "$bin/kqconv" a.tkq a.png
-    "$bin/kqconv" a.png b.tkq
+    $run "$bin/kqconv" a.tkq a.png
+    $run "$bin/kqconv" a.png b.tkq
     cmp a.tkq b.tkq
 fi
 if command -v dpkg-deb >/dev/null && command -v cpack >/dev/null; then
