@@ -5,6 +5,8 @@
 #   make test     deps, then every test, the whole suite again under ASan+UBSan and
 #                 the fuzz smoke; ends with one summary
 #   make demo     deps, the programs only, then the demo, the showcase and kqtowf
+#   make test-cross  aarch64 cross build's tests under qemu-aarch64, and this build's
+#                 tests on an emulated x86-64 without AVX2/SSSE3 (tests/cross_test.sh)
 #   make bench    in-process lap times of the main commands (bench/run.sh)
 #   make man      regenerate docs/*.1 from the programs' help texts
 #   make install  install the programs and manual pages (PREFIX, DESTDIR)
@@ -27,7 +29,7 @@ FUZZ_FLAGS = -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=a
 SOAK_COUNT ?= 20000
 PREFIX ?= /usr/local
 
-.PHONY: all deps programs build test test-fast test-san test-cluster fuzz fuzz-smoke soak demo bench bench-frames man install package clean
+.PHONY: all deps programs build test test-fast test-san test-cluster test-cross fuzz fuzz-smoke soak demo bench bench-frames man install package clean
 
 all: build
 
@@ -92,6 +94,12 @@ test-cluster:
 	@$(MAKE) build
 	sh tests/cluster_test.sh build || [ $$? -eq 77 ]
 
+# Installs its own packages when it can.
+test-cross:
+	@tools/deps.sh --optional cross
+	@$(MAKE) build
+	JOBS=$(JOBS) sh tests/cross_test.sh
+
 demo: deps programs
 	cd examples && ../build/kqc -e demo.kqc
 	mkdir -p build/demo
@@ -123,4 +131,4 @@ package: build
 	cd build && cpack -G DEB
 
 clean:
-	rm -rf build build-san build-fuzz build-fuzz-uncapped build-fuzz-deps
+	rm -rf build build-san build-fuzz build-fuzz-uncapped build-fuzz-deps build-arm64

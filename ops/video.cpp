@@ -33,6 +33,7 @@ constexpr const char* kHdTmp = "sys:HDtoNTSCTmp";
 
 WideVectors wide_vectors;  // video_allow_wide_vectors
 
+#if KQ_VIDEO_SIMD
 // The reciprocal of d for sums below 256 d: floor(x / d) = (x M) >> (16 + s) with
 // s = floor(log2(d - 1)) and M = ceil(2^(16+s) / d), which stays below 2^16.
 struct Reciprocal {
@@ -45,6 +46,7 @@ Reciprocal reciprocal(int d) {
     const int64_t p = int64_t(1) << (16 + s);
     return {s, int((p + d - 1) / d)};
 }
+#endif
 
 }  // namespace
 

@@ -1,7 +1,9 @@
 #!/bin/sh
 # Installs a build into a scratch DESTDIR, runs the installed kqc (and kqconv) on
-# a script, and checks that the .deb holds the same files.
+# a script, and checks that the .deb holds the same files. KQ_TEST_RUNNER, when set,
+# is the command line that runs the programs (an emulator).
 set -eu
+run=${KQ_TEST_RUNNER:-}
 build=$1
 root=$(mktemp -d)
 trap 'rm -rf "$root"' EXIT
@@ -15,15 +17,18 @@ for prog in kqtowf kqconv; do
 done
 cd "$root"
 printf 'create a -s 0 0 8 4\nchex a -s 2 2\nwrite a a\n' > t.kqc
-"$bin/kqc" -e -s t.kqc
+$run "$bin/kqc" -e -s t.kqc
 test "$(wc -c < a.tkq)" -eq $((128 + 8 * 4 * 4))
-# the installed kqframes runs the installed kqc beside it
-printf 'create a -s 0 0 8 4\nchex a -s @FRAME@ 2\nwrite a f@FRAME@\n' > f.kqc
-(PATH=/usr/bin:/bin; unset KQC; /usr/bin/python3 "$bin/kqframes" -j 1 -w 1 f.kqc 1 3)
-test "$(cat f1.tkq f2.tkq f3.tkq | wc -c)" -eq $((3 * (128 + 8 * 4 * 4)))
+# the installed kqframes runs the installed kqc beside it (not under an emulator,
+# which the programs kqframes starts would not run through)
+if [ -z "$run" ]; then
+    printf 'create a -s 0 0 8 4\nchex a -s @FRAME@ 2\nwrite a f@FRAME@\n' > f.kqc
+    (PATH=/usr/bin:/bin; unset KQC; /usr/bin/python3 "$bin/kqframes" -j 1 -w 1 f.kqc 1 3)
+    test "$(cat f1.tkq f2.tkq f3.tkq | wc -c)" -eq $((3 * (128 + 8 * 4 * 4)))
+fi
 if [ -x "$bin/kqconv" ]; then
-    "$bin/kqconv" a.tkq a.png
-    "$bin/kqconv" a.png b.tkq
+    $run "$bin/kqconv" a.tkq a.png
+    $run "$bin/kqconv" a.png b.tkq
     cmp a.tkq b.tkq
 fi
 if command -v dpkg-deb >/dev/null && command -v cpack >/dev/null; then

@@ -42,6 +42,18 @@ TEST(CommandLine, SingleWordFormsAndUsage) {
     EXPECT_NE(r.err.find("  CompileUser    : "), std::string::npos);
     EXPECT_NE(r.err.find("module = libkq\n  InitialVersion : ver 1.00"), std::string::npos);
     EXPECT_NE(r.err.find("  Version        : ver 3.01 Jul/16/96\n"), std::string::npos);
+    // The processor is the one the program was built for, also in a cross build.
+#if defined(__aarch64__)
+    const char* const processor = " aarch64\n";
+#elif defined(__x86_64__)
+    const char* const processor = " x86_64\n";
+#else
+    const char* const processor = "\n";
+#endif
+    const size_t os = r.err.find("  CompileOS      : ");
+    ASSERT_NE(os, std::string::npos);
+    const std::string os_line = r.err.substr(os, r.err.find('\n', os) + 1 - os);
+    EXPECT_TRUE(os_line.ends_with(processor)) << os_line;
 }
 
 TEST(CommandLine, FatalArgumentErrors) {

@@ -62,6 +62,16 @@ static std::string strip_sanitizer_notes(std::string err) {
     return err;
 }
 
+std::string program(const std::string& path) {
+    const char* runner = std::getenv("KQ_TEST_RUNNER");
+    return runner && *runner ? std::string(runner) + " " + quote(path) : quote(path);
+}
+
+bool under_emulator() {
+    const char* runner = std::getenv("KQ_TEST_RUNNER");
+    return runner && *runner;
+}
+
 KqcRun run_kqc_in(const ScratchDir& dir, const std::string& script,
                   const std::vector<std::string>& args, const std::string& input,
                   const std::string& shell_prefix) {
@@ -69,7 +79,7 @@ KqcRun run_kqc_in(const ScratchDir& dir, const std::string& script,
     cmd += quote(dir.path().string());
     cmd += " && ";
     cmd += shell_prefix;
-    cmd += quote(KQC_PATH);
+    cmd += program(KQC_PATH);
     for (const auto& a : args) {
         cmd += ' ';
         cmd += quote(a);
@@ -103,7 +113,9 @@ KqcRun run_in(const ScratchDir& dir, const std::string& command) {
 
 std::string fault_env(const std::string& call, long after, const std::string& err) {
     // The sanitizer runtime wants to come first; the fault library is plain code.
-    return "ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=0 LD_PRELOAD=" +
+    // Under qemu-user the library goes to the emulated program, not to the emulator.
+    const std::string preload = under_emulator() ? "QEMU_SET_ENV=LD_PRELOAD=" : "LD_PRELOAD=";
+    return "ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=0 " + preload +
            quote(KQ_FAULTS_PATH) + " KQ_FAULT_CALL=" + call +
            " KQ_FAULT_AFTER=" + std::to_string(after) + " KQ_FAULT_ERRNO=" + err + " ";
 }

@@ -26,6 +26,18 @@ private:
     std::filesystem::path path_;
 };
 
+// The shell words that run the built program at `path`: its quoted path, preceded by
+// the environment's KQ_TEST_RUNNER when that is set (an emulator's command line, such
+// as "qemu-aarch64 -L /usr/aarch64-linux-gnu" for a cross build).
+std::string program(const std::string& path);
+
+// Programs run under an emulator (KQ_TEST_RUNNER is set). An address-space limit
+// (ulimit -v) binds the emulator too, which then cannot start: such tests skip with
+// kNoLimitsUnderEmulator as their reason.
+bool under_emulator();
+inline constexpr const char* kNoLimitsUnderEmulator =
+    "the emulator cannot start under an address-space limit (ulimit -v)";
+
 // Runs `kqc <args...>` with the working folder `dir`, standard input `input`.
 // When `script` is not empty it is written to dir/t.kqc and "t.kqc" is appended to
 // the arguments. `shell_prefix` goes before the command in the shell line (limits,

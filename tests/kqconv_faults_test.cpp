@@ -17,7 +17,7 @@
 namespace {
 
 KqcRun run_kqconv(const ScratchDir& dir, const std::string& env, const std::string& args) {
-    return run_in(dir, env + "'" + KQCONV_PATH + "' " + args);
+    return run_in(dir, env + program(KQCONV_PATH) + " " + args);
 }
 
 std::string random_samples(size_t n) {

@@ -19,7 +19,7 @@ namespace {
 
 KqcRun run_sh(const ScratchDir& dir, const std::string& cmd) { return run_in(dir, cmd); }
 
-std::string conv(const std::string& args) { return std::string("'") + KQCONV_PATH + "' " + args; }
+std::string conv(const std::string& args) { return program(KQCONV_PATH) + " " + args; }
 
 std::string pam(int w, int h, int depth, const std::string& samples) {
     static const char* const type[5] = {"", "GRAYSCALE", "GRAYSCALE_ALPHA", "RGB", "RGB_ALPHA"};

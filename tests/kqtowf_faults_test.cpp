@@ -21,7 +21,7 @@ namespace {
 const std::string kErrorExit = "\akqtowf error exit\n";
 
 KqcRun run_kqtowf_in(const ScratchDir& dir, const std::string& args, const std::string& prefix) {
-    return run_in(dir, prefix + "'" + KQTOWF_PATH + "' " + args + " < /dev/null");
+    return run_in(dir, prefix + program(KQTOWF_PATH) + " " + args + " < /dev/null");
 }
 
 // A picture of zero pixels.
@@ -96,6 +96,7 @@ TEST(KqtowfMemoryLimits, LevelsAndTilesBeyondTheLimit) {
 #if defined(__SANITIZE_ADDRESS__)
     GTEST_SKIP() << "an address-space limit cannot hold the sanitizer's shadow memory";
 #else
+    if (under_emulator()) GTEST_SKIP() << kNoLimitsUnderEmulator;
     ScratchDir dir;
     zero_picture(dir / "line.tkq", 5000, 1, 8, 1);  // a 64 MB pre-mipmap level
     const std::string convert = "convert R plane / output 1 plane(s)\n";

@@ -21,9 +21,7 @@ uint32_t be32(const std::string& s, size_t at) {
 // Runs `kqtowf args` in dir with standard input `input`.
 KqcRun run_kqtowf(const ScratchDir& dir, const std::string& args, const std::string& input = "") {
     write_file(dir / ".stdin", input);
-    std::string cmd = "'";
-    cmd += KQTOWF_PATH;
-    return run_in(dir, cmd + "' " + args + " < .stdin");
+    return run_in(dir, program(KQTOWF_PATH) + " " + args + " < .stdin");
 }
 
 // Writes a picture of any layout through libkq; pixel(x, y, channel) gives values.
@@ -532,8 +530,8 @@ TEST(KqtowfCommandLine, FailedWriteKeepsEarlierFile) {
     write_file(dir / "out.wf", "old");
     write_file(dir / ".stdin", "");
     for (const char* opts : {"-A 8 8", "-m 0"}) {
-        const std::string cmd = "cd '" + dir.path().string() + "' && (ulimit -f 8; trap '' XFSZ; '" +
-                                KQTOWF_PATH + "' -f -x " + opts + " p.tkq out 2> .stderr)";
+        const std::string cmd = "cd '" + dir.path().string() + "' && (ulimit -f 8; trap '' XFSZ; " +
+                                program(KQTOWF_PATH) + " -f -x " + opts + " p.tkq out 2> .stderr)";
         const int rc = std::system(cmd.c_str());
         EXPECT_EQ(WEXITSTATUS(rc), 1) << opts;
         const std::string err = read_file(dir / ".stderr");

@@ -264,7 +264,7 @@ TEST(PictureIoScript, WriteFailuresAreFatalAndLeaveNoFile) {
     EXPECT_EQ(r.err, "ERROR : Can't create nodir/x (Can't open picture data)\n\akqc : error exit\n");
     // Standard output on a full device: the header cannot be written.
     write_file(dir / "w.kqc", "read p a\nwrite a STDOUT\n");
-    const std::string cmd = "cd '" + dir.path().string() + "' && " + KQC_PATH +
+    const std::string cmd = "cd '" + dir.path().string() + "' && " + program(KQC_PATH) +
                             " -s w.kqc > /dev/full 2> err.txt";
     const int rc = std::system(cmd.c_str());
     EXPECT_EQ(WEXITSTATUS(rc), 1);

@@ -19,7 +19,7 @@ packages_of() {
         test)    echo clang libclang-rt-14-dev parallel ncompress dpkg-dev ;;
         video)   echo ffmpeg ;;
         cluster) echo openssh-server openssh-client rsync parallel munge slurmctld slurmd slurm-client iproute2 util-linux ;;
-        cross)   echo g++-aarch64-linux-gnu qemu-user ;;
+        cross)   echo g++-aarch64-linux-gnu libstdc++-12-dev-arm64-cross qemu-user googletest ;;
         *) echo "deps: unknown group $1" >&2; exit 2 ;;
     esac
 }
