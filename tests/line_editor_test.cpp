@@ -152,6 +152,11 @@ KqcRun terminal_session(const ScratchDir& dir, const std::string& home, const Wo
 
 TEST(LineEditor, TerminalSessionsAndTheSameBytesThroughAPipe) {
     if (!line_editor_built()) GTEST_SKIP() << "kqc is built without libedit";
+    const int probe = posix_openpt(O_RDWR | O_NOCTTY);
+    const bool have_pty = probe >= 0 && grantpt(probe) == 0 && unlockpt(probe) == 0 &&
+                          access(ptsname(probe), F_OK) == 0;
+    if (probe >= 0) close(probe);
+    if (!have_pty) GTEST_SKIP() << "no pseudo-terminals here";
     const std::string left = "\x1b[D", up = "\x1b[A";
     const std::string create = "\tcreate\t-> create buff\n";
     const std::string read = "\tread\t-> read .tkq data to buff\n";
