@@ -122,7 +122,7 @@ TEST(KqconvFaults, EndlessInputsAreRefused) {
          "ERROR : (standard input) : not a picture (PNG, JPEG, PPM/PGM/PAM or tkq)\n"},
         {endless + "% --max-pixels 1000 - o.png",
          "ERROR : (standard input) : input larger than --max-pixels allows\n"},
-        {endless + "(ulimit -v 200000; % - o.png)",
+        {endless + "(ulimit -v 1000000; % - o.png)",
          "ERROR : (standard input) : input too large for memory\n"},
         {"% --max-pixels 99 h.pgm o.png",
          "ERROR : h.pgm : picture larger than --max-pixels allows (10 x 10)\n"},
