@@ -50,12 +50,12 @@ build-san/CMakeCache.txt:
 	cmake -S . -B build-san -DCMAKE_BUILD_TYPE=Debug -DKQ_SANITIZE=ON >/dev/null
 
 test-fast: build
-	cd build && ctest --output-on-failure -j $(JOBS) --output-junit $(CURDIR)/build/junit.xml
+	cd build && ctest --output-on-failure --timeout 900 -j $(JOBS) --output-junit $(CURDIR)/build/junit.xml
 
 test-san: build-san/CMakeCache.txt
 	cmake --build build-san -j $(JOBS)
 	cd build-san && ASAN_OPTIONS=allocator_may_return_null=1:detect_leaks=0 \
-	  UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j $(JOBS) \
+	  UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure --timeout 900 -j $(JOBS) \
 	  --output-junit $(CURDIR)/build-san/junit.xml
 
 build-fuzz/CMakeCache.txt:

@@ -28,7 +28,10 @@ void remove_temporaries() {
 
 void hook_exit() {
     static std::atomic<bool> hooked{false};
-    if (!hooked.exchange(true)) std::atexit(remove_temporaries);
+    if (!hooked.exchange(true)) {
+        std::atexit(remove_temporaries);
+        std::at_quick_exit(remove_temporaries);
+    }
 }
 
 int take_slot(const std::string& path) {
