@@ -126,17 +126,17 @@ Picture read_oiio(Bytes bytes, const ReadOptions& opt) {
     }
     ImageSpec opened;
     if (!in->open(name, opened, config)) throw ConvError(oiio_reason(bad, in->geterror()));
-    const ImageSpec spec = in->spec();
-    const int nch = spec.nchannels;
+    const ImageSpec layout = in->spec();
+    const int nch = layout.nchannels;
     if (nch < 1) throw ConvError(bad + ": no channels");
-    int alpha = spec.alpha_channel;
+    int alpha = layout.alpha_channel;
     if (alpha < 0 && (nch == 2 || nch == 4)) alpha = nch - 1;
     const int colour = nch >= 3 ? 3 : 1;
     if (alpha >= 0 && alpha < colour) alpha = -1;  // an odd layout: colour first
     const int out_ch = colour + (alpha >= 0 ? 1 : 0);
-    const int64_t w = spec.width, h = spec.height;
+    const int64_t w = layout.width, h = layout.height;
     Picture::check_size(w, h, nch, w * h * nch * 4);
-    const bool floating = spec.format.is_floating_point() &&
+    const bool floating = layout.format.is_floating_point() &&
                           (row->id == Format::exr || row->id == Format::hdr);
     Picture pic;
     pic.allocate(w, h, out_ch);
@@ -156,7 +156,7 @@ Picture read_oiio(Bytes bytes, const ReadOptions& opt) {
     // Linear, premultiplied light: through the transfer on the straight colour, or
     // (--linear) the samples as they stand, still premultiplied. Half samples of opaque
     // pixels go through a table of every half value.
-    const bool half = spec.format == TypeDesc::HALF;
+    const bool half = layout.format == TypeDesc::HALF;
     std::vector<float> buf(half ? 0 : size_t(w * h * nch));
     std::vector<uint16_t> bits(half ? size_t(w * h * nch) : 0);
     if (!in->read_image(0, 0, 0, nch, half ? TypeDesc::HALF : TypeDesc::FLOAT,
@@ -218,15 +218,15 @@ void write_oiio(const Picture& source, OutFile& out, const WriteOptions& opt) {
     const int ch = pic.channels;
     const int64_t n = pic.pixels();
     const bool exr = opt.to == Format::exr;
-    ImageSpec spec(int(pic.width), int(pic.height), ch, exr ? TypeDesc::HALF : TypeDesc::UINT8);
-    if (ch == 1) spec.channelnames = {"Y"};
-    if (ch == 2) spec.channelnames = {"Y", "A"};
-    spec.alpha_channel = pic.has_alpha() ? ch - 1 : -1;
-    if (!exr) spec.attribute("oiio:UnassociatedAlpha", 1);
+    ImageSpec layout(int(pic.width), int(pic.height), ch, exr ? TypeDesc::HALF : TypeDesc::UINT8);
+    if (ch == 1) layout.channelnames = {"Y"};
+    if (ch == 2) layout.channelnames = {"Y", "A"};
+    layout.alpha_channel = pic.has_alpha() ? ch - 1 : -1;
+    if (!exr) layout.attribute("oiio:UnassociatedAlpha", 1);
     if (opt.to == Format::dpx) {
-        spec.set_format(TypeDesc::UINT16);
+        layout.set_format(TypeDesc::UINT16);
     }
-    if (exr) spec.attribute("compression", "zip");
+    if (exr) layout.attribute("compression", "zip");
 
     std::unique_ptr<ImageOutput> o = ImageOutput::create(plug.name);
     if (!o) throw ConvError(oiio_reason(bad, OIIO::geterror()));
@@ -241,7 +241,7 @@ void write_oiio(const Picture& source, OutFile& out, const WriteOptions& opt) {
         scratch = std::make_unique<Scratch>(plug.extension);
         name = scratch->path;
     }
-    if (!o->open(name, spec)) throw ConvError(oiio_reason(bad, o->geterror()));
+    if (!o->open(name, layout)) throw ConvError(oiio_reason(bad, o->geterror()));
     bool ok;
     if (exr) {
         // Straight colour through the transfer, times alpha again: linear premultiplied.
