@@ -126,16 +126,22 @@ KqcRun terminal_session(const ScratchDir& dir, const std::string& home, const Wo
         }
         return done();
     };
-    auto prompts = [&] { return occurrences(shown, "(kqc) "); };
+    // The next prompt is the first one after the echo of the last line's end: the
+    // editor also redraws the prompt while the line is edited (a recalled line), and
+    // keys typed before it is back in its own terminal mode can be lost (^D above all).
+    size_t typed_at = 0;
+    auto prompted = [&] {
+        const size_t end = typed_at == 0 ? 0 : shown.find('\n', typed_at);
+        return end != std::string::npos && shown.find("(kqc) ", end) != std::string::npos;
+    };
     const bool silent = std::find(args.begin(), args.end(), "-s") != args.end();
     for (const std::string& line : lines) {
-        const size_t before = prompts();
-        if (!silent) pump([&] { return prompts() > before; });
+        if (!silent) pump(prompted);
+        typed_at = shown.size();
         if (write(master, line.data(), line.size()) < 0) break;
         if (silent) usleep(100000);
     }
-    const size_t before = prompts();
-    if (!silent) pump([&] { return prompts() > before; });
+    if (!silent) pump(prompted);
     if (write(master, "\x04", 1) < 0) kill(pid, SIGKILL);
     pump([] { return false; });
     int status = 0;
