@@ -19,7 +19,8 @@
 #   make soak     random scripts through the release and sanitizer builds (SOAK_COUNT)
 #   make test-cluster  kqframes over ssh and Slurm in a private network namespace
 #                 (root, openssh-server, rsync, parallel, munge, slurmctld, slurmd)
-#   make bench-frames  kqframes on the 300-frame title job (bench/frames.sh)
+#   make bench-frames  kqframes on the 300-frame title job, D1 and HD frames
+#                 (bench/frames.sh; TMPDIR=/dev/shm keeps the disc out of it)
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 MAKEFLAGS += --no-print-directory
 
@@ -120,6 +121,7 @@ bench: build
 
 bench-frames: build
 	bench/frames.sh
+	WIDTH=1920 HEIGHT=1080 bench/frames.sh
 
 man: build
 	docs/make_man.sh build docs

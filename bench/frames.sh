@@ -1,19 +1,21 @@
 #!/bin/sh
-# The title job of a frame sequence through kqframes: FRAMES (default 300) D1
-# frames (720 x 486 RGBA), each read, softened, laid under a title picture and
-# written. Times, best of REPEAT (default 3):
-#   one kqc   one kqc process that includes every frame's generated script
+# The title job of a frame sequence through kqframes: FRAMES (default 300) frames
+# of WIDTH x HEIGHT RGBA (default 720 x 486, D1), each read, softened, laid under a
+# title picture and written. Times, best of REPEAT (default 3):
+#   one kqc   one kqc process (one thread) that includes every frame's generated script
 #   -j 1      kqframes, batches one after another (without GNU parallel)
 #   -j 2      kqframes, two batches at once through GNU parallel
 # and prints the ratios the runner is held to: -j 1 within 1.3 x one kqc,
 # -j 2 at least 1.6 x faster than -j 1 (on an idle machine of 2 or more cores).
 #
-#   bench/frames.sh              (BUILD_DIR=dir, FRAMES=n, REPEAT=n)
+#   bench/frames.sh              (BUILD_DIR=dir, FRAMES=n, REPEAT=n, WIDTH=n, HEIGHT=n)
 set -eu
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 BUILD=$(cd "${BUILD_DIR:-$ROOT/build}" && pwd)
 FRAMES=${FRAMES:-300}
 REPEAT=${REPEAT:-3}
+WIDTH=${WIDTH:-720}
+HEIGHT=${HEIGHT:-486}
 kqc=$BUILD/kqc
 kqframes=$BUILD/kqframes
 [ -x "$kqc" ] && [ -x "$kqframes" ] || { echo "bench/frames.sh: build kqc first (make)" >&2; exit 1; }
@@ -24,14 +26,14 @@ cd "$work"
 mkdir in
 i=1
 while [ "$i" -le "$FRAMES" ]; do
-    printf 'create f -s 0 0 720 486\nchex f -s %d 6 -c0 0.%d 0.3 0.2 1 -c1 0.1 0.1 0.4 1\nwrite f in/%04d\n' \
-        $((i % 9 + 4)) $((i % 10)) "$i"
+    printf 'create f -s 0 0 %d %d\nchex f -s %d 6 -c0 0.%d 0.3 0.2 1 -c1 0.1 0.1 0.4 1\nwrite f in/%04d\n' \
+        "$WIDTH" "$HEIGHT" $((i % 9 + 4)) $((i % 10)) "$i"
     i=$((i + 1))
 done > make.kqc
-cat >> make.kqc <<'EOF'
-create t -s 0 0 720 486
+cat >> make.kqc <<EOF
+create t -s 0 0 $WIDTH $HEIGHT
 chex t -s 40 30 -c0 1 1 1 0.6 -c1 0 0 0 0
-clear t -s 0 0 720 300
+clear t -s 0 0 $WIDTH $((HEIGHT * 300 / 486))
 write t title
 EOF
 "$kqc" -s make.kqc
@@ -75,14 +77,14 @@ for _ in range(repeat):
 print("%.3f %.3f" % best)
 PY
 }
-one=$(best "$kqc" -e -s all.kqc)
+one=$(best "$kqc" -j 1 -e -s all.kqc)
 serial=$(best "$kqframes" -j 1 $args title.kqc 1 "$FRAMES")
 if command -v parallel >/dev/null; then
     two=$(best "$kqframes" -j 2 $args title.kqc 1 "$FRAMES")
 else
     two=
 fi
-echo "$FRAMES D1 title frames, best of $REPEAT, load average $(cut -d ' ' -f 1-3 /proc/loadavg):"
+echo "$FRAMES title frames of $WIDTH x $HEIGHT, best of $REPEAT, load average $(cut -d ' ' -f 1-3 /proc/loadavg):"
 echo "$one $serial $two" | awk -v n="$FRAMES" '{
     printf "                   wall s   CPU s\n"
     printf "  one kqc process  %7.3f %7.3f   %6.1f ms/frame\n", $1, $2, 1000 * $1 / n

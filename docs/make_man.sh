@@ -405,7 +405,8 @@ scripts and inputs, and brings back the outputs of the frames that succeeded (rs
 and kqc must be installed on every host); a Slurm array of batches (\fB\-\-slurm\fR
 prints the sbatch script, \fB\-\-submit\fR submits it, waits and reports), whose
 task fails when one of its frames fails. The Slurm tasks need the current folder on
-a shared file system.
+a shared file system. Each kqc runs with one thread (\fBkqc \-j 1\fR) unless
+\fB\-\-threads\fR says otherwise: the batches side by side use the cores.
 .SH OPTIONS
 TEXT
     if [ -x "$build/kqframes" ]; then

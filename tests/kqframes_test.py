@@ -154,7 +154,7 @@ def main():
 def engines(root):
     table = [
         (["-j", "1"], False),
-        (["-j", "1", "--batch", "5"], False),
+        (["-j", "1", "--batch", "5", "--threads", "2"], False),
         (["-j", "2"], True),
         (["-j", "3", "--batch", "1"], True),
         (["-S", ":", "-j", "2"], True),
@@ -167,6 +167,10 @@ def engines(root):
         status, out, err = run(root, args + PATTERNS)
         check(status == 0 and err == "", "%s: status %d, %r" % (args, status, err))
         same_as_ref(root, " ".join(args))
+        # each kqc runs with one thread unless --threads says otherwise
+        with open(os.path.join(root, ".kqframes/frame.kqc-8-20/driver.sh")) as f:
+            want = "-j 2" if "--threads" in args else "-j 1"
+            check("jopt='%s'" % want in f.read(), "%s: kqc not run with %s" % (args, want))
 
 
 def failing(root):
@@ -277,6 +281,7 @@ def usage_errors(root):
         (["--asset", "nosuch.tkq"], "frame.kqc", "8", "20", "nosuch.tkq is not a file"),
         (["--frobnicate"], "frame.kqc", "8", "20", "unknown option --frobnicate"),
         (["-j", "0"], "frame.kqc", "8", "20", "at least 1"),
+        (["--threads", "0"], "frame.kqc", "8", "20", "at least 1"),
     ]
     for args, template, first, last, message in table:
         p = subprocess.run([KQFRAMES] + args + [template, first, last], cwd=root,
