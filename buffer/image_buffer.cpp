@@ -10,8 +10,6 @@
 #include <utility>
 #include <new>
 
-#include <sys/mman.h>
-#include <unistd.h>
 
 #include "interp/interp.h"
 #include "parallel/parallel.h"
@@ -55,29 +53,13 @@ void store_pixel(ImageBuffer& b, int64_t px, int64_t py, int p, int value) {
 
 namespace {
 
-// A zeroed block; large ones come as untouched zero pages. (Huge pages were tried:
-// faster when runs follow each other closely, but on a virtual machine that returns
-// idle memory to its host every cold run paid 0.3 s or more to fault them back.)
+// A zeroed block; large ones come as untouched zero pages, faulted in ahead.
+// (Huge pages were tried: faster when runs follow each other closely, but on a
+// virtual machine that returns idle memory to its host every cold run paid 0.3 s
+// or more to fault them back.)
 PlaneBlock allocate_zeroed(size_t bytes) {
     PlaneBlock block(static_cast<uint8_t*>(std::calloc(std::max<size_t>(bytes, 1), 1)));
-#if defined(__linux__)
-    // A large block's zero pages are faulted in ahead, in runs of 4 MiB shared among
-    // the threads: one kernel call per run instead of one fault per page. (Kernels
-    // without MADV_POPULATE_WRITE refuse the advice; the pages then come one by one.)
-    constexpr int kPopulateWrite = 23;  // MADV_POPULATE_WRITE, Linux 5.14
-    constexpr size_t kRun = size_t(4) << 20;
-    if (block && bytes >= 2 * kRun) {
-        const size_t page = size_t(sysconf(_SC_PAGESIZE));
-        const uintptr_t first = (reinterpret_cast<uintptr_t>(block.get()) + page - 1) / page * page;
-        const uintptr_t end = (reinterpret_cast<uintptr_t>(block.get()) + bytes) / page * page;
-        const int64_t runs = int64_t((end - first + kRun - 1) / kRun);
-        parallel_for(runs, 1, [&](int64_t r0, int64_t r1) {
-            const uintptr_t a = first + uintptr_t(r0) * kRun;
-            const uintptr_t b = std::min<uintptr_t>(end, first + uintptr_t(r1) * kRun);
-            madvise(reinterpret_cast<void*>(a), b - a, kPopulateWrite);
-        });
-    }
-#endif
+    if (block) populate_pages(block.get(), bytes);
     return block;
 }
 

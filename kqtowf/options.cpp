@@ -56,7 +56,9 @@ void* alloc_work(int64_t bytes, bool zeroed) {
 #endif
     if (!kq_memory_allows(bytes)) return nullptr;
     const size_t n = static_cast<size_t>(bytes > 0 ? bytes : 1);
-    return zeroed ? std::calloc(n, 1) : std::malloc(n);
+    void* block = zeroed ? std::calloc(n, 1) : std::malloc(n);
+    populate_pages(block, n);
+    return block;
 }
 
 int read_number(const char* w) {
