@@ -12,8 +12,8 @@ command -v debootstrap >/dev/null || apt-get install -y debootstrap
 if [ ! -x "$dir/usr/bin/apt-get" ]; then
     debootstrap bookworm "$dir" http://deb.debian.org/debian
 fi
-for m in proc sys dev; do mountpoint -q "$dir/$m" || mount --bind "/$m" "$dir/$m"; done
-trap 'for m in dev sys proc; do umount "$dir/$m" 2>/dev/null || true; done' EXIT
+for m in proc sys dev dev/pts dev/shm; do mountpoint -q "$dir/$m" || mount --bind "/$m" "$dir/$m"; done
+trap 'for m in dev/shm dev/pts dev sys proc; do umount "$dir/$m" 2>/dev/null || true; done' EXIT
 # The fresh machine's packages, those Debian 12 serves (one at a time: names from
 # other registries are left out).
 if [ ! -e "$dir/.fresh-packages-done" ]; then
