@@ -312,6 +312,11 @@ ImageBuffer* make_temporary(const char* name, int32_t x, int32_t y, int32_t w, i
 
 uint8_t* row_of(const ImageBuffer& b, int p, int64_t k) { return b.plane[p] + k * b.width; }
 
+// Planes go one to a thread when each is worth a thread of its own.
+int64_t plane_grain(const ImageBuffer& b) {
+    return fine_split() || int64_t(b.width) * b.height >= kMinLoopBytes ? 1 : kOneRange;
+}
+
 }  // namespace
 
 int d1_to_ntsc(const char* in, const char* out, bool rgb_only) {
@@ -329,7 +334,7 @@ int d1_to_ntsc(const char* in, const char* out, bool rgb_only) {
     if (!tmp) return 0;
     // Planes the row pass does not read are not converted: the temporary goes away.
     // The planes are independent: one to a thread.
-    parallel_for(planes, 1, [&](int64_t p0, int64_t p1) {
+    parallel_for(planes, plane_grain(*src), [&](int64_t p0, int64_t p1) {
         for (int p = int(p0); p < int(p1); ++p) {
             for (int k = 0; k < kD1Height; ++k)
                 video_rows::d1_columns(row_of(*src, p, k), row_of(*tmp, p, k));
@@ -364,7 +369,7 @@ int ntsc_to_d1(const char* in, const char* out, bool rgb_only) {
     // Planes the input lacks stay zero in the temporary.
     auto S = [&](int p, int i) { return row_of(*tmp, p, i + 6); };
     // The planes are independent: one to a thread.
-    parallel_for(planes, 1, [&](int64_t p0, int64_t p1) {
+    parallel_for(planes, plane_grain(*src), [&](int64_t p0, int64_t p1) {
         for (int p = int(p0); p < int(p1); ++p) {
             if (p < src->components)
                 for (int k = 0; k < kNtscHeight; ++k)
@@ -406,7 +411,7 @@ int hd_to_ntsc(const char* in, const char* out) {
     ImageBuffer* tmp = make_temporary(kHdTmp, 0, 0, kNtscWidth, kHdHeight, 3);
     if (!tmp) return 0;
     // The planes are independent: one to a thread.
-    parallel_for(3, 1, [&](int64_t p0, int64_t p1) {
+    parallel_for(3, plane_grain(*src), [&](int64_t p0, int64_t p1) {
         for (int p = int(p0); p < int(p1); ++p) {
             for (int k = 0; k < kHdHeight; ++k)
                 video_rows::hd_columns(row_of(*src, p, k), row_of(*tmp, p, k));

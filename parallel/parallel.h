@@ -78,8 +78,13 @@ void parallel_for(int64_t n, int64_t grain, const Body& body) {
                         [&](int64_t, int64_t begin, int64_t end) { body(begin, end); });
 }
 
+// The bytes of work below which a loop is not worth a second thread: waking a
+// sleeping thread and waiting for it costs about as much as moving this much
+// memory, so a D1 frame's planes stay on one thread.
+constexpr int64_t kMinLoopBytes = int64_t(1) << 20;
+
 // Rows per range that give a range about `bytes` bytes of work when a row moves
 // `row_bytes`; at least 1.
-inline int64_t rows_for_bytes(int64_t row_bytes, int64_t bytes = 64 * 1024) {
+inline int64_t rows_for_bytes(int64_t row_bytes, int64_t bytes = kMinLoopBytes) {
     return row_bytes >= bytes ? 1 : bytes / (row_bytes > 0 ? row_bytes : 1);
 }
