@@ -351,7 +351,7 @@ void read_source(ConvertSettings& s, SourcePlanes& src) {
         // The rows of a batch are unpacked on several threads; a failure ends the
         // run once they are all back.
         std::atomic<bool> unpacked{true};
-        parallel_for(n, rows_for_bytes(line_bytes), [&](int64_t r0, int64_t r1) {
+        parallel_for(n, rows_for_bytes(line_bytes, 64 * 1024), [&](int64_t r0, int64_t r1) {
             for (int64_t r = r0; r < r1; ++r) {
                 const int64_t row = src.height - 1 - (done + r);  // y - y1, top row first
                 uint8_t* out[4] = {};
