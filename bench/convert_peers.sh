@@ -1,6 +1,6 @@
 #!/bin/sh
-# kqconv beside ImageMagick, libvips and OpenImageIO: one 4096 x 4096 RGBA picture
-# (PNG, and TIFF and OpenEXR at the end)
+# kqconv beside ImageMagick, libvips, OpenImageIO and cwebp: one 4096 x 4096 RGBA
+# picture (PNG, and TIFF, OpenEXR and WebP at the end)
 # converted each way at zlib level 6, best wall time of REPEAT runs (user + sys CPU
 # beside it). "in" is PNG -> an uncompressed picture (.tkq for kqconv, PAM, .v and
 # TIFF for the others); "out" is uncompressed -> PNG. kqconv's rows premultiply on
@@ -60,3 +60,15 @@ have oiiotool && row oiio.tif.in oiiotool src.tif --compression none -o out0.tif
 have oiiotool && row oiio.tif.out oiiotool src0.tif --compression zip:6 -o out.tif
 have oiiotool && row oiio.exr.in oiiotool src.exr -d uint8 --compression none -o out0.tif
 have oiiotool && row oiio.exr.out oiiotool src0.tif -d half --compression zip -o out.exr
+
+# WebP, lossless at libwebp's usual effort (method 4, quality 75: kqconv's --level 6)
+# on every side: kqconv from and to .tkq, cwebp / dwebp (Debian's webp) from and to
+# PAM, libvips from and to .v (libvips drops the colour under transparent pixels,
+# kqconv and cwebp -exact keep it).
+"$K" --straight "$SRC" src.webp
+row kqconv.webp.in "$K" src.webp out.tkq
+row kqconv.webp.out "$K" --straight "$SRC" out.webp
+have dwebp && row dwebp.in dwebp -quiet -pam src.webp -o out.pam
+have cwebp && row cwebp.out cwebp -quiet -lossless -exact -q 75 -m 4 src.pam -o out.webp
+have vips && row vips.webp.in vips copy src.webp out.v
+have vips && row vips.webp.out vips webpsave src.v out.webp --lossless --Q 75 --effort 4

@@ -323,7 +323,9 @@ Gamma and colour-space chunks (gAMA, cHRM, sRGB, iCCP) are ignored: the samples 
 taken as they stand. PNG output is 8-bit. JPEG input is grey or colour (CMYK is
 refused); JPEG output takes \fB\-\-quality\fR. TIFF keeps kqc's premultiplied
 colour exactly (associated alpha); OpenEXR holds linear light, converted through
-the sRGB transfer unless \fB\-\-linear\fR. The OPTIONS section lists every format
+the sRGB transfer unless \fB\-\-linear\fR. WebP output is lossless (it round trips
+what PNG does) unless \fB\-\-quality\fR asks for the lossy coder at that quality;
+\fB\-\-level\fR is its lossless effort. The OPTIONS section lists every format
 with what it keeps. Netpbm files are binary PGM (P5), PPM (P6) and PAM
 (P7) of any maxval up to 65535, reduced to 8 bits by rounding.
 .PP

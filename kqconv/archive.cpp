@@ -67,7 +67,10 @@ std::vector<uint8_t> gunzip(Bytes in) {
 // compress's LZW: codes of 9 bits growing to the header's maximum (at most 16),
 // least significant bit first. Codes come in groups of eight; when the code width
 // grows, or a clear code (256, block mode) resets the table, the rest of the group
-// is skipped, as compress wrote it.
+// is skipped, as compress wrote it. A 9-bit stream is the odd one: once its table is
+// full (512 entries) compress goes on in 10-bit codes, as gzip -dc reads it too.
+// (ncompress 4.2 stays at 9 bits and writes code 512 in them, losing a bit: such a
+// stream fails here as in gzip, where reading it as 9-bit would give wrong bytes.)
 std::vector<uint8_t> unlzw(Bytes in) {
     if (in.size() < 3) throw ConvError("bad compress stream: truncated header");
     const int max_bits = in[2] & 0x1f;
@@ -95,7 +98,7 @@ std::vector<uint8_t> unlzw(Bytes in) {
         group_start = pos;
     };
     while (pos + bits <= total_bits) {
-        if (free_ent > max_code && bits < max_bits) {
+        if (free_ent > max_code) {
             skip_group();
             ++bits;
             max_code = bits == max_bits ? max_max_code : (int64_t(1) << bits) - 1;

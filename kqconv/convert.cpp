@@ -271,6 +271,7 @@ void convert_file(const std::string& in, const std::string& out, const ConvertOp
     wo.level = wf_in || !opt.level_given ? 6 : opt.level;
     wo.threads = opt.threads;
     wo.quality = opt.quality;
+    wo.lossy = opt.quality_given;
     wo.linear = opt.linear;
     wo.to = to;
     try {

@@ -151,6 +151,7 @@ struct ConvertOptions {
     bool level_given = false;
     int threads = 0;  // PNG compression threads, 0: one per core
     int quality = 90;      // JPEG and WebP quality
+    bool quality_given = false;  // --quality: WebP lossy at that quality
     bool linear = false;   // OpenEXR and HDR samples without the sRGB transfer
     Planes planes = Planes::as_read;
 };

@@ -23,6 +23,7 @@ struct WriteOptions {
     int level = 6;        // PNG zlib level
     int threads = 0;      // PNG compression threads, 0: one per core
     int quality = 90;     // JPEG and WebP quality, 1 ~ 100
+    bool lossy = false;   // WebP: the lossy coder at `quality` (--quality given)
     bool linear = false;  // floating-point output without the sRGB transfer
     Format to = Format::none;
 };
@@ -52,6 +53,8 @@ const FormatRow* format_row_of_bytes(Bytes bytes);
 Picture read_tiff(Bytes bytes, const ReadOptions& opt);
 void write_tiff(const Picture& pic, OutFile& out, const WriteOptions& opt);
 void write_jpeg(const Picture& pic, OutFile& out, const WriteOptions& opt);
+Picture read_webp(Bytes bytes, const ReadOptions& opt);
+void write_webp(const Picture& pic, OutFile& out, const WriteOptions& opt);
 Picture read_oiio(Bytes bytes, const ReadOptions& opt);
 void write_oiio(const Picture& pic, OutFile& out, const WriteOptions& opt);
 // gzip, compress (.Z) and pack streams: the picture inside, read by its own row.

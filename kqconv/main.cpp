@@ -21,9 +21,10 @@ void usage() {
         " --grey : one plane ((77 R + 151 G + 28 B) >> 8 of the picture over black)\n"
         " --to fmt : write format fmt (a word of the table below)\n"
         "            (otherwise taken from outFile's extension; tkq for standard output)\n"
-        " --level n : PNG zlib compression level 0 ~ 9; for .wf input the one map level\n"
-        " --threads n : PNG compression threads (0: one per core)\n"
-        " --quality n : JPEG quality 1 ~ 100\n"
+        " --level n : PNG and TIFF zlib level, WebP lossless effort, 0 ~ 9;\n"
+        "             for .wf input the one map level\n"
+        " --threads n : PNG compression threads (0: one per core); WebP one thread with 1\n"
+        " --quality n : JPEG quality 1 ~ 100; WebP lossy at this quality (else lossless)\n"
         " --linear : OpenEXR and HDR samples as they are, without the sRGB transfer\n"
         " --info : the format and size of inFile (and a .wf file's header fields)\n"
         " --version : the version\n"
@@ -101,6 +102,7 @@ int main(int argc, char** argv) {
         } else if (!std::strcmp(a, "--quality")) {
             if (!number_arg(argc, argv, i, 1, 100, opt.quality))
                 return usage_error("--quality is 1 ~ 100");
+            opt.quality_given = true;
         } else if (!std::strcmp(a, "--max-pixels")) {
             if (++i == argc) return usage_error("--max-pixels needs a number");
             char* end = nullptr;

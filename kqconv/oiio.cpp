@@ -1,4 +1,4 @@
-// OpenEXR, DPX, Cineon, TGA, BMP, GIF, WebP and Radiance HDR through OpenImageIO.
+// OpenEXR, DPX, Cineon, TGA, BMP, GIF and Radiance HDR through OpenImageIO.
 // 8-bit formats keep straight colour (OpenImageIO is told not to premultiply it, so
 // kqconv premultiplies like pile); the floating-point ones hold linear light, turned
 // into 8-bit sRGB samples through the transfer tables below unless --linear.
@@ -31,7 +31,7 @@ constexpr Plugin kPlugins[] = {
     {Format::exr, "openexr", ".exr"}, {Format::dpx, "dpx", ".dpx"},
     {Format::cineon, "cineon", ".cin"}, {Format::tga, "targa", ".tga"},
     {Format::bmp, "bmp", ".bmp"},       {Format::gif, "gif", ".gif"},
-    {Format::webp, "webp", ".webp"},    {Format::hdr, "hdr", ".hdr"},
+    {Format::hdr, "hdr", ".hdr"},
 };
 
 const Plugin& plugin_of(Format f) {

@@ -15,7 +15,8 @@ packages_of() {
     case $1 in
         build)   echo cmake make g++ pkg-config python3 libgtest-dev libgmock-dev \
                       zlib1g-dev libpng-dev libjpeg62-turbo-dev libedit-dev \
-                      libtiff-dev libopenimageio-dev ;;
+                      libtiff-dev libopenimageio-dev \
+                      libwebp-dev ;;
         test)    echo clang libclang-rt-14-dev parallel ncompress dpkg-dev ;;
         video)   echo ffmpeg ;;
         cluster) echo openssh-server openssh-client rsync parallel munge slurmctld slurmd slurm-client iproute2 util-linux ;;
