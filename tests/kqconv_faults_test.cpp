@@ -144,6 +144,31 @@ TEST(KqconvFaults, EndlessInputsAreRefused) {
     EXPECT_EQ(run_kqconv(dir, "", "--max-pixels 100 p.pgm o.png").status, 0);
 }
 
+// Under an address-space limit a conversion completes or ends with a message and
+// status 1, never in an abort: the limits sweep across the point where the picture
+// fits but the PNG bands' threads and buffers do not.
+TEST(KqconvFaults, MemoryLimitsEndInMessages) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "an address-space limit cannot hold the sanitizer's shadow memory";
+#else
+    if (under_emulator()) GTEST_SKIP() << kNoLimitsUnderEmulator;
+    ScratchDir dir;
+    write_file(dir / "in.pam", "P7\nWIDTH 1024\nHEIGHT 1024\nDEPTH 4\nMAXVAL 255\nENDHDR\n" +
+                                   random_samples(1024 * 1024 * 4));
+    ASSERT_EQ(run_kqconv(dir, "", "in.pam in.tkq").status, 0);
+    ASSERT_EQ(run_kqconv(dir, "", "in.pam in.png").status, 0);
+    for (const char* args : {"--threads 2 in.tkq o.png", "--threads 2 in.pam o.png", "in.png o.tkq"})
+        for (int mb = 14; mb <= 46; mb += 4) {
+            SCOPED_TRACE(std::string(args) + " at " + std::to_string(mb) + " MB");
+            const KqcRun r = run_kqconv(dir, "ulimit -v " + std::to_string(mb * 1024) + "; timeout 60 ", args);
+            ASSERT_TRUE(r.status == 0 || r.status == 1) << r.status << r.err;
+            if (r.status == 1) {
+                EXPECT_EQ(r.err.rfind("ERROR : ", 0), 0u) << r.err;
+            }
+        }
+#endif
+}
+
 // A file that shrinks while it is read ends as a damaged picture, never in SIGBUS.
 TEST(KqconvFaults, InputShrinkingWhileRead) {
     ScratchDir dir;
