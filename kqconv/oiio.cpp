@@ -1,11 +1,10 @@
-// OpenEXR, DPX, Cineon, TGA, BMP, GIF and Radiance HDR through OpenImageIO.
+// OpenEXR, DPX, Cineon, TGA, BMP, GIF and Radiance HDR through OpenImageIO, built as
+// kqconv's loadable module kqconv_oiio.so (interface: kqconv/oiio_module.h).
 // 8-bit formats keep straight colour (OpenImageIO is told not to premultiply it, so
 // kqconv premultiplies like pile); the floating-point ones hold linear light, turned
 // into 8-bit sRGB samples through the transfer tables below unless --linear.
-#include "kqconv/formats.h"
-
-#ifdef KQCONV_OIIO
-
+// Nothing here may call into kqconv itself: sizes, samples and output go through the
+// host's callbacks.
 #include <OpenImageIO/Imath.h>
 #include <OpenImageIO/filesystem.h>
 #include <OpenImageIO/imageio.h>
@@ -16,6 +15,11 @@
 #include <array>
 #include <cmath>
 #include <cstdio>
+#include <new>
+
+#include "kqconv/convert.h"
+#include "kqconv/oiio_module.h"
+#include "kqconv/srgb.h"
 
 namespace {
 
@@ -60,28 +64,9 @@ struct Scratch {
     }
 };
 
-// sRGB transfer: display-referred 8-bit samples to linear light and back.
-double to_linear(double s) { return s <= 0.04045 ? s / 12.92 : std::pow((s + 0.055) / 1.055, 2.4); }
-
-struct Transfer {
-    std::array<float, 256> linear;     // sample v as linear light, v / 255 through the curve
-    std::array<float, 255> threshold;  // linear light of (v + 0.5) / 255: the rounding edges
-    Transfer() {
-        for (int v = 0; v < 256; ++v) linear[size_t(v)] = float(to_linear(v / 255.0));
-        linear[0] = 0.0f, linear[255] = 1.0f;  // exactly, whatever pow does
-        for (int v = 0; v < 255; ++v) threshold[size_t(v)] = float(to_linear((v + 0.5) / 255.0));
-    }
-    // The nearest sample in display terms: the count of rounding edges below x.
-    uint8_t sample(float x) const {
-        if (!(x > 0.0f)) return 0;
-        return uint8_t(std::upper_bound(threshold.begin(), threshold.end(), x) - threshold.begin());
-    }
-};
-
-const Transfer& transfer() {
-    static const Transfer t;
-    return t;
-}
+using srgb::to_linear;
+using srgb::Transfer;
+using srgb::transfer;
 
 float half_value(uint16_t bits) {
     Imath::half h;
@@ -103,12 +88,30 @@ std::string oiio_reason(const std::string& what, const std::string& why) {
     return what + (w.empty() ? "" : ": " + w);
 }
 
-}  // namespace
+// The host's callbacks. A failed one has its reason with the host already.
+struct HostFailed {};
 
-Picture read_oiio(Bytes bytes, const ReadOptions& opt) {
-    const FormatRow* row = format_row_of_bytes(bytes);
-    const Plugin& plug = plugin_of(row ? row->id : Format::none);
-    const std::string bad = std::string("bad ") + row->name;
+void check_size(KqOiioHost* host, int64_t w, int64_t h, int ch, int64_t other_bytes) {
+    if (!host->check_size(host, w, h, ch, other_bytes)) throw HostFailed{};
+}
+
+uint8_t* allocate(KqOiioHost* host, int64_t w, int64_t h, int ch) {
+    uint8_t* p = host->allocate(host, w, h, ch);
+    if (!p) throw HostFailed{};
+    return p;
+}
+
+void put(KqOiioHost* host, const void* p, size_t n) {
+    if (!host->write(host, p, n)) throw HostFailed{};
+}
+
+// Reads the picture of `file` into the host's sample array: 8-bit straight colour, or
+// for OpenEXR and HDR with --linear the samples as they stand, still premultiplied.
+void read_picture(KqOiioRead& file, KqOiioHost* host) {
+    const Format format = Format(file.format);
+    const Plugin& plug = plugin_of(format);
+    const Bytes bytes(file.bytes, file.size);
+    const std::string bad = std::string("bad ") + file.name;
     ImageSpec config;
     config.attribute("oiio:UnassociatedAlpha", 1);  // straight colour stays straight
     Filesystem::IOMemReader mem(bytes.data(), bytes.size());
@@ -135,23 +138,23 @@ Picture read_oiio(Bytes bytes, const ReadOptions& opt) {
     if (alpha >= 0 && alpha < colour) alpha = -1;  // an odd layout: colour first
     const int out_ch = colour + (alpha >= 0 ? 1 : 0);
     const int64_t w = layout.width, h = layout.height;
-    Picture::check_size(w, h, nch, w * h * nch * 4);
+    check_size(host, w, h, nch, 0);  // first alone: the product below stays in range
+    check_size(host, w, h, nch, w * h * nch * 4);
     const bool floating = layout.format.is_floating_point() &&
-                          (row->id == Format::exr || row->id == Format::hdr);
-    Picture pic;
-    pic.allocate(w, h, out_ch);
+                          (format == Format::exr || format == Format::hdr);
+    uint8_t* const samples = allocate(host, w, h, out_ch);
+    file.premultiplied = 0;
     if (!floating) {
         std::vector<uint8_t> buf(size_t(w * h * nch));
         if (!in->read_image(0, 0, 0, nch, TypeDesc::UINT8, buf.data()))
             throw ConvError(oiio_reason(bad, in->geterror()));
-        uint8_t* d = pic.data.data();
+        uint8_t* d = samples;
         for (int64_t i = 0; i < w * h; ++i) {
             const uint8_t* s = buf.data() + i * nch;
             for (int k = 0; k < colour; ++k) *d++ = s[k];
             if (alpha >= 0) *d++ = s[alpha];
         }
-        pic.premultiplied = false;
-        return pic;
+        return;
     }
     // Linear, premultiplied light: through the transfer on the straight colour, or
     // (--linear) the samples as they stand, still premultiplied. Half samples of opaque
@@ -174,11 +177,12 @@ Picture read_oiio(Bytes bytes, const ReadOptions& opt) {
         return t;
     }();
     const uint16_t half_one = Imath::half(1.0f).bits();
-    uint8_t* d = pic.data.data();
+    const bool linear = file.linear != 0;
+    uint8_t* d = samples;
     for (int64_t i = 0; i < w * h; ++i) {
         const uint16_t* hb = half ? bits.data() + i * nch : nullptr;
-        if (half && (alpha < 0 || hb[alpha] == half_one || opt.linear)) {
-            const std::vector<uint8_t>& t = opt.linear ? half_unit : half_srgb;
+        if (half && (alpha < 0 || hb[alpha] == half_one || linear)) {
+            const std::vector<uint8_t>& t = linear ? half_unit : half_srgb;
             for (int k = 0; k < colour; ++k) *d++ = t[hb[k]];
             if (alpha >= 0) *d++ = half_unit[hb[alpha]];
             continue;
@@ -187,7 +191,7 @@ Picture read_oiio(Bytes bytes, const ReadOptions& opt) {
         for (int k = 0; k < colour; ++k) s[k] = half ? float(half_value(hb[k])) : buf[size_t(i * nch + k)];
         const float a = alpha < 0 ? 1.0f : half ? float(half_value(hb[alpha])) : buf[size_t(i * nch + alpha)];
         for (int k = 0; k < colour; ++k) {
-            if (opt.linear) {
+            if (linear) {
                 *d++ = unit_to_byte(s[k]);
             } else {
                 const float straight = alpha < 0 ? s[k] : a > 0.0f ? s[k] / a : 0.0f;
@@ -196,34 +200,27 @@ Picture read_oiio(Bytes bytes, const ReadOptions& opt) {
         }
         if (alpha >= 0) *d++ = unit_to_byte(a);
     }
-    pic.premultiplied = alpha >= 0 && opt.linear;
-    return pic;
+    file.premultiplied = alpha >= 0 && linear;
 }
 
 // OpenEXR: half RGB(A) or Y(A), linear and premultiplied; DPX 16 bits (this
-// OpenImageIO loses the last sample of odd rows at 10 bits); the others 8 bits. The picture comes premultiplied for OpenEXR and straight for the others.
-void write_oiio(const Picture& source, OutFile& out, const WriteOptions& opt) {
-    const Plugin& plug = plugin_of(opt.to);
-    // Grey with alpha goes out as RGBA where the format has no such layout.
-    Picture spread;
-    const bool spread_grey = source.channels == 2 && (opt.to == Format::dpx || opt.to == Format::bmp);
-    if (spread_grey) {
-        spread.allocate(source.width, source.height, 2);
-        std::memcpy(spread.data.data(), source.data.data(), source.data.size());
-        spread.premultiplied = source.premultiplied;
-        set_planes(spread, Planes::rgba);
-    }
-    const Picture& pic = spread_grey ? spread : source;
-    const std::string bad = std::string("can't write ") + format_row(opt.to)->name;
+// OpenImageIO loses the last sample of odd rows at 10 bits); the others 8 bits. The
+// samples come premultiplied for OpenEXR and straight for the others; grey with alpha
+// comes spread to RGBA for the formats without that layout.
+void write_picture(const KqOiioWrite& pic, KqOiioHost* host) {
+    const Format to = Format(pic.format);
+    const Plugin& plug = plugin_of(to);
+    const std::string bad = std::string("can't write ") + pic.name;
     const int ch = pic.channels;
-    const int64_t n = pic.pixels();
-    const bool exr = opt.to == Format::exr;
+    const bool has_alpha = ch == 2 || ch == 4;
+    const int64_t n = pic.width * pic.height;
+    const bool exr = to == Format::exr;
     ImageSpec layout(int(pic.width), int(pic.height), ch, exr ? TypeDesc::HALF : TypeDesc::UINT8);
     if (ch == 1) layout.channelnames = {"Y"};
     if (ch == 2) layout.channelnames = {"Y", "A"};
-    layout.alpha_channel = pic.has_alpha() ? ch - 1 : -1;
+    layout.alpha_channel = has_alpha ? ch - 1 : -1;
     if (!exr) layout.attribute("oiio:UnassociatedAlpha", 1);
-    if (opt.to == Format::dpx) {
+    if (to == Format::dpx) {
         layout.set_format(TypeDesc::UINT16);
     }
     if (exr) layout.attribute("compression", "zip");
@@ -247,13 +244,13 @@ void write_oiio(const Picture& source, OutFile& out, const WriteOptions& opt) {
         // Straight colour through the transfer, times alpha again: linear premultiplied.
         std::vector<float> buf(size_t(n * ch));
         const Transfer& tr = transfer();
-        const uint8_t* s = pic.data.data();
-        const int colour = pic.has_alpha() ? ch - 1 : ch;
+        const uint8_t* s = pic.samples;
+        const int colour = has_alpha ? ch - 1 : ch;
         for (int64_t i = 0; i < n; ++i, s += ch) {
             float* d = buf.data() + i * ch;
-            const unsigned a = pic.has_alpha() ? s[ch - 1] : 255;
+            const unsigned a = has_alpha ? s[ch - 1] : 255;
             for (int k = 0; k < colour; ++k) {
-                if (opt.linear)
+                if (pic.linear)
                     d[k] = s[k] / 255.0f;
                 else if (a == 255)
                     d[k] = tr.linear[s[k]];
@@ -262,11 +259,11 @@ void write_oiio(const Picture& source, OutFile& out, const WriteOptions& opt) {
                 else
                     d[k] = float(to_linear(std::min(1.0, s[k] / double(a))) * (a / 255.0));
             }
-            if (pic.has_alpha()) d[ch - 1] = a / 255.0f;
+            if (has_alpha) d[ch - 1] = a / 255.0f;
         }
         ok = o->write_image(TypeDesc::FLOAT, buf.data());
     } else {
-        ok = o->write_image(TypeDesc::UINT8, pic.data.data());
+        ok = o->write_image(TypeDesc::UINT8, pic.samples);
     }
     if (!ok || !o->close()) throw ConvError(oiio_reason(bad, o->geterror()));
     o.reset();
@@ -275,20 +272,44 @@ void write_oiio(const Picture& source, OutFile& out, const WriteOptions& opt) {
         if (!f) throw ConvError(bad + ": scratch file lost");
         char buf[1 << 16];
         size_t k;
-        while ((k = std::fread(buf, 1, sizeof buf, f)) > 0) out.write(buf, k);
+        while ((k = std::fread(buf, 1, sizeof buf, f)) > 0) put(host, buf, k);
         std::fclose(f);
     } else {
-        out.write(file.data(), file.size());
+        put(host, file.data(), file.size());
     }
 }
 
-#else  // built without OpenImageIO
-
-Picture read_oiio(Bytes, const ReadOptions&) {
-    throw ConvError("this format needs kqconv built with OpenImageIO (apt-get install libopenimageio-dev)");
+// Runs one call; whatever it throws ends here as a status, with the module's own
+// reasons in host->error.
+template <class Work>
+int guarded(KqOiioHost* host, Work work) {
+    host->error[0] = 0;
+    try {
+        work();
+        return KQ_OIIO_OK;
+    } catch (const HostFailed&) {
+    } catch (const std::bad_alloc&) {
+        return KQ_OIIO_NO_MEMORY;
+    } catch (const std::exception& e) {
+        std::snprintf(host->error, sizeof host->error, "%s", e.what());
+    } catch (...) {
+        std::snprintf(host->error, sizeof host->error, "OpenImageIO failed");
+    }
+    return KQ_OIIO_FAILED;
 }
-void write_oiio(const Picture&, OutFile&, const WriteOptions&) {
-    throw ConvError("this format needs kqconv built with OpenImageIO (apt-get install libopenimageio-dev)");
+
+int read_entry(KqOiioRead* in, KqOiioHost* host) {
+    return guarded(host, [&] { read_picture(*in, host); });
 }
 
-#endif
+int write_entry(const KqOiioWrite* out, KqOiioHost* host) {
+    return guarded(host, [&] { write_picture(*out, host); });
+}
+
+constexpr KqOiioModule kModule = {KQ_OIIO_VERSION, read_entry, write_entry};
+
+}  // namespace
+
+extern "C" __attribute__((visibility("default"))) const KqOiioModule* kq_oiio_module(void) {
+    return &kModule;
+}

@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <functional>
+#include <memory>
+#include <new>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -144,6 +146,7 @@ struct Band {
     std::vector<uint8_t> z;
     uLong adler = 1;
     bool ok = false;
+    bool no_memory = false;  // its buffers could not be had
 };
 
 unsigned sum_abs(const uint8_t* p, size_t n) {
@@ -195,6 +198,7 @@ void deflate_band(const Picture& pic, int level, Band& band) {
                         cand_store.data() + 3 * stride};
     z_stream zs{};
     if (deflateInit2(&zs, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) return;
+    const std::unique_ptr<z_stream, int (*)(z_streamp)> end(&zs, deflateEnd);
     band.z.resize(deflateBound(&zs, uLong(band.y1 - band.y0) * (stride + 1)) + 64);
     // zlib counts in 32 bits: rows and bands beyond 4 GiB go through in pieces.
     constexpr size_t kPiece = 0xffffffffu;
@@ -234,8 +238,16 @@ void deflate_band(const Picture& pic, int level, Band& band) {
         }
     }
     band.z.resize(zs.total_out);
-    deflateEnd(&zs);
     band.ok = ok;
+}
+
+// The same in a thread of its own: memory running out fails the band, not the process.
+void deflate_band_or_fail(const Picture& pic, int level, Band& band) {
+    try {
+        deflate_band(pic, level, band);
+    } catch (const std::bad_alloc&) {
+        band.no_memory = true;
+    }
 }
 
 }  // namespace
@@ -259,13 +271,15 @@ void write_png(const Picture& pic, OutFile& out, int level, int threads) {
     std::vector<std::thread> pool;
     for (int i = 1; i < n; ++i) {
         try {
-            pool.emplace_back(deflate_band, std::cref(pic), level, std::ref(bands[i]));
+            pool.emplace_back(deflate_band_or_fail, std::cref(pic), level, std::ref(bands[i]));
         } catch (const std::system_error&) {
-            deflate_band(pic, level, bands[i]);  // no thread to spare: do it here
+            deflate_band_or_fail(pic, level, bands[i]);  // no thread to spare: do it here
         }
     }
-    deflate_band(pic, level, bands[0]);
+    deflate_band_or_fail(pic, level, bands[0]);
     for (auto& t : pool) t.join();
+    for (const Band& b : bands)
+        if (b.no_memory) throw std::bad_alloc();
     uLong adler = bands[0].adler;
     uint64_t total = 6;  // zlib header and check value
     for (int i = 0; i < n; ++i) {

@@ -30,6 +30,13 @@ if [ -x "$bin/kqconv" ]; then
     $run "$bin/kqconv" a.tkq a.png
     $run "$bin/kqconv" a.png b.tkq
     cmp a.tkq b.tkq
+    # the formats of OpenImageIO's family through the module installed in lib/kq
+    if [ -f "$build/kqconv_oiio.so" ]; then
+        test -f "$root/stage/usr/lib/kq/kqconv_oiio.so"
+        $run "$bin/kqconv" a.tkq a.tga
+        $run "$bin/kqconv" a.tga c.tkq
+        cmp a.tkq c.tkq
+    fi
 fi
 if command -v dpkg-deb >/dev/null && command -v cpack >/dev/null; then
     (cd "$build" && cpack -G DEB -B "$root/deb" >/dev/null)

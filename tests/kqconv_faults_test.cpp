@@ -122,7 +122,7 @@ TEST(KqconvFaults, EndlessInputsAreRefused) {
          "ERROR : (standard input) : not a picture (PNG, JPEG, PPM/PGM/PAM or tkq)\n"},
         {endless + "% --max-pixels 1000 - o.png",
          "ERROR : (standard input) : input larger than --max-pixels allows\n"},
-        {endless + "(ulimit -v 1000000; % - o.png)",
+        {endless + "(ulimit -v 200000; % - o.png)",
          "ERROR : (standard input) : input too large for memory\n"},
         {"% --max-pixels 99 h.pgm o.png",
          "ERROR : h.pgm : picture larger than --max-pixels allows (10 x 10)\n"},
@@ -144,6 +144,31 @@ TEST(KqconvFaults, EndlessInputsAreRefused) {
     EXPECT_EQ(run_kqconv(dir, "", "--max-pixels 100 p.pgm o.png").status, 0);
 }
 
+// Under an address-space limit a conversion completes or ends with a message and
+// status 1, never in an abort: the limits sweep across the point where the picture
+// fits but the PNG bands' threads and buffers do not.
+TEST(KqconvFaults, MemoryLimitsEndInMessages) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "an address-space limit cannot hold the sanitizer's shadow memory";
+#else
+    if (under_emulator()) GTEST_SKIP() << kNoLimitsUnderEmulator;
+    ScratchDir dir;
+    write_file(dir / "in.pam", "P7\nWIDTH 1024\nHEIGHT 1024\nDEPTH 4\nMAXVAL 255\nENDHDR\n" +
+                                   random_samples(1024 * 1024 * 4));
+    ASSERT_EQ(run_kqconv(dir, "", "in.pam in.tkq").status, 0);
+    ASSERT_EQ(run_kqconv(dir, "", "in.pam in.png").status, 0);
+    for (const char* args : {"--threads 2 in.tkq o.png", "--threads 2 in.pam o.png", "in.png o.tkq"})
+        for (int mb = 14; mb <= 46; mb += 4) {
+            SCOPED_TRACE(std::string(args) + " at " + std::to_string(mb) + " MB");
+            const KqcRun r = run_kqconv(dir, "ulimit -v " + std::to_string(mb * 1024) + "; timeout 60 ", args);
+            ASSERT_TRUE(r.status == 0 || r.status == 1) << r.status << r.err;
+            if (r.status == 1) {
+                EXPECT_EQ(r.err.rfind("ERROR : ", 0), 0u) << r.err;
+            }
+        }
+#endif
+}
+
 // A file that shrinks while it is read ends as a damaged picture, never in SIGBUS.
 TEST(KqconvFaults, InputShrinkingWhileRead) {
     ScratchDir dir;
@@ -156,5 +181,67 @@ TEST(KqconvFaults, InputShrinkingWhileRead) {
         EXPECT_TRUE(r.status == 0 || r.status == 1) << r.status << r.err;
     }
 }
+
+#ifdef KQCONV_OIIO
+// OpenImageIO's libraries are loaded only for their own formats: the other formats
+// convert without the module, never map those libraries, and fit in an address space
+// too small for them; a format of the family says which module kqconv could not load.
+// The module is found beside the program or in ../lib/kq, as installed.
+TEST(KqconvFaults, OpenImageIOOnlyForItsFormats) {
+    namespace fs = std::filesystem;
+    ScratchDir dir;
+    const fs::path root = fs::canonical(dir.path());
+    const fs::path built = KQCONV_PATH;
+    for (const char* place : {"alone", "odd", "inst/bin", "inst/lib/kq"}) fs::create_directories(root / place);
+    for (const char* place : {"alone", "odd", "inst/bin"}) fs::copy_file(built, root / place / "kqconv");
+    fs::copy_file(built.parent_path() / KQCONV_OIIO_MODULE, root / "inst/lib/kq" / KQCONV_OIIO_MODULE);
+    write_file(root / "odd" / KQCONV_OIIO_MODULE, std::string(100, 'x'));
+    write_file(dir / "in.pam", "P7\nWIDTH 64\nHEIGHT 48\nDEPTH 4\nMAXVAL 255\nENDHDR\n" +
+                                   random_samples(64 * 48 * 4));
+    const std::string conv = program(KQCONV_PATH) + " ";
+    KqcRun r = run_in(dir, conv + "in.pam a.png && " + conv + "--rgb in.pam a.jpg && " + conv +
+                               "in.pam a.tif && " + conv + "in.pam a.tkq && " + conv + "in.pam a.tga");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string missing = "this format needs kqconv's OpenImageIO module (" +
+                                (root / "alone" / KQCONV_OIIO_MODULE).string() + " or " +
+                                (root / "lib/kq" / KQCONV_OIIO_MODULE).string() + ")\n";
+    const std::string odd = "this format needs kqconv's OpenImageIO module, which can't be loaded (" +
+                            (root / "odd" / KQCONV_OIIO_MODULE).string() + ": invalid ELF header)\n";
+    const struct {
+        const char* prog;  // the copy of kqconv that runs
+        const char* args;
+        std::string err;   // empty: converts, and the built kqconv does so without the libraries
+    } cases[] = {
+        {"alone", "a.png b.tkq", ""},
+        {"alone", "--threads 2 a.tkq b.png", ""},  // two threads' stacks whatever the cores
+        {"alone", "a.jpg b.ppm", ""},
+        {"alone", "a.tif b.pam", ""},
+        {"alone", "a.tkq b.tif", ""},
+        {"alone", "in.pam b.tga", "ERROR : b.tga : " + missing},
+        {"alone", "a.tga b.png", "ERROR : a.tga : " + missing},
+        {"odd", "a.tga b.png", "ERROR : a.tga : " + odd},
+        {"inst/bin", "a.tga b.png", ""},
+    };
+#if defined(__SANITIZE_ADDRESS__)
+    const std::string limit;  // no room for the shadow memory under a limit
+#else
+    const std::string limit = under_emulator() ? "" : "ulimit -v 100000; ";
+#endif
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.prog) + " " + c.args);
+        r = run_in(dir, program((root / c.prog / "kqconv").string()) + " " + c.args);
+        EXPECT_EQ(r.status, c.err.empty() ? 0 : 1);
+        EXPECT_EQ(r.err, c.err);
+        if (!c.err.empty() || std::string(c.prog) != "alone") continue;
+        r = run_in(dir, "(" + limit + "LD_DEBUG=files " + conv + c.args + ")");
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.err.find("libOpenImageIO"), std::string::npos);
+    }
+    // The check itself sees the libraries where they are loaded.
+    r = run_in(dir, "LD_DEBUG=files " + conv + "a.tga b.png");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("libOpenImageIO"), std::string::npos);
+}
+#endif  // KQCONV_OIIO
 
 #endif  // KQCONV_PATH

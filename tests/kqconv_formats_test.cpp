@@ -4,12 +4,15 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
+#include <limits>
 #include <map>
 #include <random>
 
 #include "kqconv/alpha.h"
 #include "kqconv/formats.h"
+#include "kqconv/srgb.h"
 #include "tests/kqc_runner.h"
 
 namespace {
@@ -274,6 +277,23 @@ TEST(KqconvFormats, WebpFirstFrameThreadsAndRefusals) {
         EXPECT_EQ(r.status, 1) << c.args;
         EXPECT_EQ(r.err, c.err) << c.args;
     }
+}
+
+// Linear light back to 8-bit samples through the buckets gives the binary search's
+// sample: at every bucket's edges, around every rounding edge, at the special values
+// and on random floats.
+TEST(KqconvFormats, TransferBucketsMatchTheSearch) {
+    const srgb::Transfer& t = srgb::transfer();
+    std::vector<float> xs = {0.0f, -0.0f, -1.0f, NAN, INFINITY, -INFINITY, 1.0f, 2.0f,
+                             std::nextafter(1.0f, 0.0f), std::numeric_limits<float>::denorm_min()};
+    for (uint32_t b = 1; b < t.start.size(); ++b)
+        for (uint32_t bits : {b << t.kShift, (b << t.kShift) - 1}) xs.push_back(std::bit_cast<float>(bits));
+    for (float edge : t.threshold)
+        for (int d = -64; d <= 64; ++d) xs.push_back(std::bit_cast<float>(std::bit_cast<uint32_t>(edge) + uint32_t(d)));
+    std::mt19937 rng(7);
+    std::uniform_real_distribution<float> any(0.0f, 1.25f);
+    for (int i = 0; i < (1 << 20); ++i) xs.push_back(any(rng));
+    for (float x : xs) ASSERT_EQ(t.sample(x), t.searched(x)) << x;
 }
 
 // --rgba, --rgb and --grey: a JPEG-like 3-plane picture gains an opaque alpha, RGBA
