@@ -17,6 +17,7 @@ BUILD = os.path.abspath(sys.argv[1])
 KQC = os.path.join(BUILD, "kqc")
 KQFRAMES = os.path.join(BUILD, "kqframes")
 HAVE_PARALLEL = shutil.which("parallel") is not None
+HAVE_RSYNC = shutil.which("rsync") is not None
 FIRST, LAST = 8, 20
 FRAMES = ["%05d" % n for n in range(FIRST, LAST + 1)]
 failures = []
@@ -162,6 +163,9 @@ def engines(root):
     for args, needs_parallel in table:
         if needs_parallel and not HAVE_PARALLEL:
             print("skipped %s: GNU parallel is not installed" % " ".join(args))
+            continue
+        if "-S" in args and not HAVE_RSYNC:
+            print("skipped %s: rsync is not installed" % " ".join(args))
             continue
         clean(root)
         status, out, err = run(root, args + PATTERNS)

@@ -17,7 +17,7 @@ packages_of() {
                       zlib1g-dev libpng-dev libjpeg62-turbo-dev libedit-dev \
                       libtiff-dev libopenimageio-dev \
                       libwebp-dev ;;
-        test)    echo clang libclang-rt-14-dev parallel ncompress dpkg-dev ;;
+        test)    echo clang libclang-rt-14-dev parallel rsync ncompress dpkg-dev ;;
         video)   echo ffmpeg ;;
         cluster) echo openssh-server openssh-client rsync parallel munge slurmctld slurmd slurm-client iproute2 util-linux ;;
         cross)   echo g++-aarch64-linux-gnu libstdc++-12-dev-arm64-cross qemu-user googletest ;;
