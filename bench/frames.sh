@@ -36,7 +36,7 @@ chex t -s 40 30 -c0 1 1 1 0.6 -c1 0 0 0 0
 clear t -s 0 0 $WIDTH $((HEIGHT * 300 / 486))
 write t title
 EOF
-"$kqc" -s make.kqc
+"$kqc" -e -s make.kqc
 cat > title.kqc <<'EOF'
 read @IN@ src
 read title.tkq title

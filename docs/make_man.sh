@@ -144,7 +144,7 @@ given.
 Each command answers "?" with its one-line summary and "\-h" with its usage text,
 which follow here.
 TEXT
-    printf 'help\n' | $run "$kqc" -s 2>&1 >/dev/null | sed -n 's/^	\([^	]*\)	-> \(.*\)$/\1	\2/p' |
+    printf 'help\n' | $run "$kqc" -e -s 2>&1 >/dev/null | sed -n 's/^	\([^	]*\)	-> \(.*\)$/\1	\2/p' |
     while IFS='	' read -r word summary; do
         printf '.SS %s\n' "$word" | sed -e 's/\\/\\e/g'
         printf '%s\n' "$summary" | sed -e 's/\\/\\e/g' -e "s/^\\([.']\\)/\\\\\\&\\1/"
