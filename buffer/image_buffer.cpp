@@ -53,14 +53,9 @@ void store_pixel(ImageBuffer& b, int64_t px, int64_t py, int p, int value) {
 
 namespace {
 
-// A zeroed block; large ones come as untouched zero pages, faulted in ahead.
-// (Huge pages were tried: faster when runs follow each other closely, but on a
-// virtual machine that returns idle memory to its host every cold run paid 0.3 s
-// or more to fault them back.)
+// A zeroed block; large ones on huge pages, faulted in ahead (see alloc_pages).
 PlaneBlock allocate_zeroed(size_t bytes) {
-    PlaneBlock block(static_cast<uint8_t*>(std::calloc(std::max<size_t>(bytes, 1), 1)));
-    if (block) populate_pages(block.get(), bytes);
-    return block;
+    return PlaneBlock(static_cast<uint8_t*>(alloc_pages(bytes, true)));
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include <string_view>
 
 #include "libkq/kq_memory.h"  // kq_memory_allows, for planes and their copies
+#include "parallel/pages.h"
 
 struct Window {
     int32_t x1 = 0, y1 = 0, x2 = 0, y2 = 0;  // inclusive corners
@@ -30,11 +31,8 @@ struct Rect {
     int64_t height() const { return empty() ? 0 : y2 - y1 + 1; }
 };
 
-// Owner of a buffer's plane block (from calloc).
-struct FreeBlock {
-    void operator()(uint8_t* p) const { std::free(p); }
-};
-using PlaneBlock = std::unique_ptr<uint8_t[], FreeBlock>;
+// Owner of a buffer's plane block (from alloc_pages).
+using PlaneBlock = std::unique_ptr<uint8_t[], FreePages>;
 
 struct ImageBuffer {
     std::string name;                     // unique, case-sensitive, at most 511 characters

@@ -16,6 +16,7 @@
 
 #include "libkq/kq.h"
 #include "libwf/wf.h"
+#include "parallel/pages.h"
 
 // Plane key bits.
 enum : int { KEY_R = 1, KEY_G = 2, KEY_B = 4, KEY_A = 8, KEY_RGB = 7, KEY_RGBA = 15 };
@@ -59,14 +60,11 @@ struct KqtowfExit {
 };
 #endif
 
-// Blocks from malloc, released by free.
-struct FreeDeleter {
-    void operator()(void* p) const { std::free(p); }
-};
+// Blocks from malloc or alloc_work.
 template <class T>
-using Owned = std::unique_ptr<T, FreeDeleter>;
-// A large work block (source planes, levels, hold arrays), zeroed when asked: null
-// when it cannot be had. The fuzz build refuses more than a small picture's worth.
+using Owned = std::unique_ptr<T, FreePages>;
+// A large work block (source planes, levels, hold arrays), zeroed when asked, freed
+// with free_pages: null when it cannot be had. The fuzz build refuses more than a small picture's worth.
 void* alloc_work(int64_t bytes, bool zeroed = false);
 // The whole program; returns the exit status.
 int kqtowf_main(int argc, char** argv);

@@ -31,11 +31,11 @@ uint8_t* alloc_bytes(int64_t n, const char* message, int level) {
 void free_level(WF_LEVEL* lv) {
     if (!lv) return;
     for (int p = 0; p < 4; ++p) {
-        std::free(lv->plane[p]);
-        std::free(lv->u[p]);
-        std::free(lv->v[p]);
+        free_pages(lv->plane[p]);
+        free_pages(lv->u[p]);
+        free_pages(lv->v[p]);
     }
-    std::free(lv);
+    free_pages(lv);
 }
 
 struct LevelFree {
@@ -74,7 +74,30 @@ inline uint8_t clamp_sample(float v) {
 
 // The next smaller level of `parent`; U and V arrays when `super` (from the
 // parent's square when it is the root, of edge root_edge).
-LevelPtr halve(WF_LEVEL* parent, int planes, bool super, int root_level, bool silent) {
+// Planes a level has left behind, kept for the next levels made with threads (each
+// is smaller than the one before), so that later levels take no fresh memory.
+struct SparePlanes {
+    uint8_t* plane[4] = {};
+    int64_t bytes[4] = {};
+    SparePlanes() = default;
+    SparePlanes(const SparePlanes&) = delete;
+    SparePlanes& operator=(const SparePlanes&) = delete;
+    ~SparePlanes() {
+        for (uint8_t* p : plane) free_pages(p);
+    }
+    // A block of at least n bytes for plane p: the spare one, else a new one.
+    uint8_t* take(int p, int64_t n) {
+        if (plane[p] && bytes[p] >= n) return std::exchange(plane[p], nullptr);
+        return static_cast<uint8_t*>(alloc_work(n));
+    }
+    void keep(int p, uint8_t* block, int64_t n) {
+        free_pages(std::exchange(plane[p], block));
+        bytes[p] = n;
+    }
+};
+
+LevelPtr halve(WF_LEVEL* parent, int planes, bool super, int root_level, bool silent,
+               SparePlanes& spare) {
     const int level = parent->level - 1;
     if (!silent) {
         const int e = wf_level_size(level);
@@ -93,12 +116,12 @@ LevelPtr halve(WF_LEVEL* parent, int planes, bool super, int root_level, bool si
         }
         // With threads the level goes to a plane of its own (rows halved in place
         // must follow one another); without, or without the memory, in place.
-        uint8_t* own = thread_count() > 1 ? static_cast<uint8_t*>(alloc_work(int64_t(e) * e))
-                                          : nullptr;
+        uint8_t* own = thread_count() > 1 ? spare.take(p, int64_t(e) * e) : nullptr;
         if (own) {
             halve_square(parent->plane[p], e, own);
             child->plane[p] = own;
-            std::free(std::exchange(parent->plane[p], nullptr));
+            const int64_t parent_edge = parent->edge;
+            spare.keep(p, std::exchange(parent->plane[p], nullptr), parent_edge * parent_edge);
             continue;
         }
         child->plane[p] = parent->plane[p];
@@ -310,12 +333,13 @@ void build_mipmap(const ConvertSettings& s, SourcePlanes& src) {
         if (!silent) resample_planes(nullptr, 0, edge, edge, edge, nullptr, true);  // the dots
     } else {
         resample_planes(src.plane, planes, src.width, src.height, edge, current->plane, !silent);
-        for (int p = 0; p < planes; ++p) std::free(std::exchange(src.plane[p], nullptr));
+        for (int p = 0; p < planes; ++p) free_pages(std::exchange(src.plane[p], nullptr));
     }
     if (!silent) std::fputs(" finish\n", stderr);
 
+    SparePlanes spare;
     while (current->level != wanted) {
-        current = halve(current.get(), planes, false, wanted, silent);  // frees the parent
+        current = halve(current.get(), planes, false, wanted, silent, spare);  // frees the parent
         if (current->level != wanted && current->level == 1)
             fail("ERROR : Can't setup root level mipmap table\n");
     }
@@ -357,7 +381,7 @@ void build_mipmap(const ConvertSettings& s, SourcePlanes& src) {
         if (!wf_write_level(super, header, current.get(), fp))
             fail("ERROR : Can't write mip map data\n");
         if (current->level == 1) break;
-        current = halve(current.get(), planes, super, root, silent);
+        current = halve(current.get(), planes, super, root, silent, spare);
     }
     current.reset();
     if (std::fseek(fp, seek_at, SEEK_SET) != 0)

@@ -56,9 +56,7 @@ void* alloc_work(int64_t bytes, bool zeroed) {
 #endif
     if (!kq_memory_allows(bytes)) return nullptr;
     const size_t n = static_cast<size_t>(bytes > 0 ? bytes : 1);
-    void* block = zeroed ? std::calloc(n, 1) : std::malloc(n);
-    populate_pages(block, n);
-    return block;
+    return alloc_pages(n, zeroed);
 }
 
 int read_number(const char* w) {
@@ -302,7 +300,7 @@ int convert(int argc, char** argv) {
     struct PlanesOwner {
         SourcePlanes& src;
         ~PlanesOwner() {
-            for (uint8_t*& p : src.plane) std::free(std::exchange(p, nullptr));
+            for (uint8_t*& p : src.plane) free_pages(std::exchange(p, nullptr));
         }
     } owner{src};
     read_source(s, src);

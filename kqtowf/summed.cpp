@@ -110,8 +110,8 @@ bool SummedAreaTiler::init(const SourcePlanes& src, int tile_w, int tile_h, int 
 }
 
 SummedAreaTiler::~SummedAreaTiler() {
-    std::free(running_);
-    std::free(carry_);
+    free_pages(running_);
+    free_pages(carry_);
 }
 
 // S(X, Y) = S(X, Y - 1) + (sum of v over row Y up to X). All sums are taken modulo

@@ -3,8 +3,6 @@
 #include "parallel/parallel.h"
 
 #include <sched.h>
-#include <sys/mman.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -113,26 +111,6 @@ int available_cpus() {
     if (sched_getaffinity(0, sizeof set, &set) != 0) return 1;
     const int n = CPU_COUNT(&set);
     return n < 1 ? 1 : n;
-}
-
-void populate_pages(void* block, size_t bytes) {
-#if defined(__linux__)
-    constexpr int kPopulateWrite = 23;  // MADV_POPULATE_WRITE, Linux 5.14
-    constexpr size_t kRun = size_t(4) << 20;
-    if (!block || bytes < 2 * kRun) return;
-    const size_t page = size_t(sysconf(_SC_PAGESIZE));
-    const uintptr_t first = (reinterpret_cast<uintptr_t>(block) + page - 1) / page * page;
-    const uintptr_t end = (reinterpret_cast<uintptr_t>(block) + bytes) / page * page;
-    const int64_t runs = int64_t((end - first + kRun - 1) / kRun);
-    parallel_for(runs, 1, [&](int64_t r0, int64_t r1) {
-        const uintptr_t a = first + uintptr_t(r0) * kRun;
-        const uintptr_t b = std::min<uintptr_t>(end, first + uintptr_t(r1) * kRun);
-        madvise(reinterpret_cast<void*>(a), b - a, kPopulateWrite);
-    });
-#else
-    (void)block;
-    (void)bytes;
-#endif
 }
 
 namespace parallel_detail {

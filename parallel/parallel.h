@@ -26,11 +26,6 @@ int parse_thread_count(const char* word);
 // The CPUs this process may run on (its affinity mask), at least 1.
 int available_cpus();
 
-// Faults in the pages of a large fresh block ahead of its first writes, in runs of
-// 4 MiB shared among the threads: one kernel call per run instead of one fault per
-// page. Blocks under 8 MiB, and kernels without the advice, are left as they are.
-void populate_pages(void* block, size_t bytes);
-
 namespace parallel_detail {
 using RangeFn = void (*)(const void* body, int64_t piece, int64_t begin, int64_t end);
 void run_ranges(int64_t n, int64_t pieces, RangeFn fn, const void* body);

@@ -10,6 +10,7 @@
 
 #include "buffer/image_buffer.h"
 #include "kqtowf/kqtowf.h"
+#include "parallel/pages.h"
 #include "parallel/parallel.h"
 #include "tests/command_helpers.h"
 #include "tests/kqc_runner.h"
@@ -131,6 +132,36 @@ std::vector<std::vector<uint8_t>> run_case(const Case& c) {
     }
     clear_registry();
     return planes;
+}
+
+// Blocks of every size class, with and without threads: zeroed ones read zero,
+// every byte can be written and read back, large ones start on a 2 MiB boundary,
+// and free_pages takes them and plain malloc blocks alike.
+TEST(Parallel, PageBlocksOfEverySize) {
+    const size_t mib = size_t(1) << 20;
+    for (int threads : {1, 3}) {
+        for (size_t bytes : {size_t(0), size_t(1), 4 * mib - 1, 4 * mib, 4 * mib + 4097, 17 * mib}) {
+            for (bool zeroed : {false, true}) {
+                SCOPED_TRACE(std::to_string(bytes) + " bytes, threads " + std::to_string(threads));
+                unsigned char* p = nullptr;
+                with_threads(threads, [&] { p = static_cast<unsigned char*>(alloc_pages(bytes, zeroed)); });
+                ASSERT_NE(p, nullptr);
+                if (bytes >= 4 * mib) {
+                    EXPECT_EQ(reinterpret_cast<uintptr_t>(p) % (2 * mib), 0u);
+                }
+                size_t nonzero = 0;
+                for (size_t i = 0; zeroed && i < bytes; ++i) nonzero += p[i] != 0;
+                EXPECT_EQ(nonzero, 0u);
+                for (size_t i = 0; i < bytes; ++i) p[i] = static_cast<unsigned char>(i * 7);
+                size_t wrong = 0;
+                for (size_t i = 0; i < bytes; ++i) wrong += p[i] != static_cast<unsigned char>(i * 7);
+                EXPECT_EQ(wrong, 0u);
+                free_pages(p);
+            }
+        }
+    }
+    free_pages(std::malloc(10));
+    free_pages(nullptr);
 }
 
 TEST(Parallel, EveryThreadedCommandGivesTheSameBytesAtEveryThreadCount) {
