@@ -267,6 +267,24 @@ void divide_run(const Acc* hi, const Acc* lo, Real d, uint8_t* __restrict out, i
     for (int64_t x = 0; x < n; ++x) out[x] = box_mean(Acc(hi[x] - lo[x]), d);
 }
 
+// The same with 16-bit sums and a multiply-high divisor, 16 sums a step.
+inline void divide_run(const uint16_t* hi, const uint16_t* lo, ShortDivisor d,
+                       uint8_t* __restrict out, int64_t n) {
+    int64_t x = 0;
+#if defined(__SSE2__)
+    const __m128i m = _mm_set1_epi16(int16_t(d.m));
+    const __m128i shift = _mm_cvtsi32_si128(d.shift);
+    auto means = [&](int64_t at) {
+        const __m128i sum = _mm_sub_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(hi + at)),
+                                          _mm_loadu_si128(reinterpret_cast<const __m128i*>(lo + at)));
+        return _mm_srl_epi16(_mm_mulhi_epu16(sum, m), shift);
+    };
+    for (; x + 16 <= n; x += 16)
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), _mm_packus_epi16(means(x), means(x + 8)));
+#endif
+    for (; x < n; ++x) out[x] = short_mean(uint16_t(hi[x] - lo[x]), d);
+}
+
 // The same with a divisor per pixel.
 template <class Acc, class Real>
 void divide_each(const Acc* hi, const Acc* lo, const Real* d, uint8_t* __restrict out,
@@ -287,6 +305,7 @@ void box_means(const uint8_t* src, int64_t w, int64_t h, int64_t s, int64_t t, i
     Acc* __restrict pre = rows.prefix.get();
     Real* edge = rows.edge.get();
     Real inner = Real();
+    ShortDivisor inner_short;  // 16-bit sums: the inner divisor without conversions
     std::fill(pre, pre + s + 1, Acc(0));
     int64_t divisor_rows = -1;  // the vertical count the divisors are made for
 
@@ -320,6 +339,7 @@ void box_means(const uint8_t* src, int64_t w, int64_t h, int64_t s, int64_t t, i
             for (int64_t x = 0; x < s; ++x)
                 edge[x] = edge[2 * s - 1 - x] = box_divisor<Real>(cv * (x + s + 1));
             inner = box_divisor<Real>(cv * (2 * s + 1));
+            if constexpr (std::is_same_v<Acc, uint16_t>) inner_short = short_divisor(cv * (2 * s + 1));
             divisor_rows = cv;
         }
 
@@ -338,7 +358,12 @@ void box_means(const uint8_t* src, int64_t w, int64_t h, int64_t s, int64_t t, i
         uint8_t* out = sink.row(r);
         const Acc* hi = pre + 2 * s + 1;
         divide_each(hi, pre, edge, out, s);
-        divide_run(hi + s, pre + s, inner, out + s, w - 2 * s);
+        bool done = false;
+        if constexpr (std::is_same_v<Acc, uint16_t>) {
+            if ((done = inner_short.shift >= 0))
+                divide_run(hi + s, pre + s, inner_short, out + s, w - 2 * s);
+        }
+        if (!done) divide_run(hi + s, pre + s, inner, out + s, w - 2 * s);
         divide_each(hi + w - s, pre + w - s, edge + s, out + w - s, s);
         sink.done(r);
     }

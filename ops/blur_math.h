@@ -3,6 +3,7 @@
 // silhouette blend.
 #pragma once
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <cstdlib>
@@ -47,6 +48,35 @@ inline uint8_t box_mean(Acc sum, Real d) {
         return uint8_t(sum / d);
     else
         return uint8_t(Wide(Real(Wide(sum)) * d));
+}
+
+// floor(S / N) for 0 <= S <= 255 N < 2^16 by a 16-bit multiply-high and a shift:
+// (S * m) >> (16 + shift). The pair is the smallest shift whose m = ceil(2^k / N)
+// fits 16 bits and gives the right quotient at both ends of every step of
+// floor(S / N) (the product never decreases as S grows, so that proves every S).
+// No pair (shift < 0) leaves the reciprocal's way.
+struct ShortDivisor {
+    uint16_t m = 0;
+    int shift = -1;
+};
+
+inline uint8_t short_mean(uint16_t sum, ShortDivisor d) {
+    return uint8_t(uint16_t((uint32_t(sum) * d.m) >> 16) >> d.shift);
+}
+
+inline ShortDivisor short_divisor(int64_t n) {
+    if (n < 1 || 255 * n > 0xFFFF) return {};
+    for (int k = 16; k < 32; ++k) {
+        const uint64_t m = ((uint64_t(1) << k) + uint64_t(n) - 1) / uint64_t(n);
+        if (m > 0xFFFF) break;
+        const ShortDivisor d{uint16_t(m), k - 16};
+        bool exact = true;
+        for (int64_t q = 0; q <= 255 && exact; ++q)
+            exact = short_mean(uint16_t(q * n), d) == q &&
+                    short_mean(uint16_t(std::min<int64_t>(q * n + n - 1, 255 * n)), d) == q;
+        if (exact) return d;
+    }
+    return {};
 }
 
 // The colour of a silhouette-blurred pixel from the blurred alpha a, the box mean

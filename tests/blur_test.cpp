@@ -97,6 +97,21 @@ TEST(BlurMath, DivisorsAreExactForEveryReachableSum) {
     }
 }
 
+// Where a count has a multiply-high pair, it gives floor(S / N) for every reachable
+// S. Every count from 2 to 185 has one (boxes up to 13 x 13); 1 would need m = 2^16,
+// and some larger counts need a 17-bit m: those keep the reciprocal.
+TEST(BlurMath, ShortDivisorsAreExactForEverySixteenBitSum) {
+    for (int64_t n = 1; n <= 0xFFFF / 255 + 1; ++n) {
+        const ShortDivisor d = short_divisor(n);
+        const bool has_pair = n >= 2 && n <= 185;
+        if (has_pair || n == 1 || n > 0xFFFF / 255) {
+            ASSERT_EQ(d.shift >= 0, has_pair) << n;
+        }
+        for (int64_t sum = 0; d.shift >= 0 && sum <= 255 * n; ++sum)
+            ASSERT_EQ(short_mean(uint16_t(sum), d), sum / n) << n << " " << sum;
+    }
+}
+
 TEST(BlurMath, BlendMatchesTheDoubleFormula) {
     for (int a = 0; a < 256; ++a)
         for (int b = 0; b < 256; ++b)
