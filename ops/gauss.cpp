@@ -145,7 +145,10 @@ __attribute__((target("avx2"))) inline __m256i load8(const uint8_t* p) {
     return _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
 }
 
-// Row pixels x .. n - 1 from the padded copy, 16 at a time; returns where it stopped.
+// Row pixels x .. n - 1 from the padded copy, 16 V at a time; returns where it
+// stopped. The V vectors of a block share each weight and tap address; the sums
+// are exact integers, so any grouping gives the same bytes.
+template <int V>
 __attribute__((target("avx2"))) int64_t row_means_avx2(const int16_t* c,
                                                        const PassTable<float>& t,
                                                        uint8_t* out, int64_t x, int64_t n) {
@@ -153,45 +156,78 @@ __attribute__((target("avx2"))) int64_t row_means_avx2(const int16_t* c,
     const int32_t* pairs = t.pairs.data();
     const float* dv = t.divisor.data();
     const __m256i zero = _mm256_setzero_si256();
-    for (; x + 16 <= n; x += 16) {
+    for (; x + 16 * V <= n; x += 16 * V) {
         const int16_t* p = c + x;
-        __m256i lo = zero, hi = zero;
-        __m256i b = R >= 1 ? _mm256_add_epi16(load16(p - 1), load16(p + 1)) : zero;
-        madd_pair(load16(p), b, pairs[0], lo, hi);
-        for (int64_t d = 2; d <= R; d += 2) {
-            __m256i a = _mm256_add_epi16(load16(p - d), load16(p + d));
-            b = d + 1 <= R ? _mm256_add_epi16(load16(p - d - 1), load16(p + d + 1)) : zero;
-            madd_pair(a, b, pairs[d / 2], lo, hi);
+        __m256i lo[V], hi[V];
+        for (int v = 0; v < V; ++v) {
+            const int16_t* q = p + 16 * v;
+            lo[v] = hi[v] = zero;
+            __m256i b = R >= 1 ? _mm256_add_epi16(load16(q - 1), load16(q + 1)) : zero;
+            madd_pair(load16(q), b, pairs[0], lo[v], hi[v]);
         }
-        __m256 dlo = _mm256_loadu2_m128(dv + x + 8, dv + x);
-        __m256 dhi = _mm256_loadu2_m128(dv + x + 12, dv + x + 4);
-        store_means(lo, hi, dlo, dhi, out + x);
+        int64_t d = 2;
+        for (; d + 1 <= R; d += 2) {
+            for (int v = 0; v < V; ++v) {
+                const int16_t* q = p + 16 * v;
+                __m256i a = _mm256_add_epi16(load16(q - d), load16(q + d));
+                __m256i b = _mm256_add_epi16(load16(q - d - 1), load16(q + d + 1));
+                madd_pair(a, b, pairs[d / 2], lo[v], hi[v]);
+            }
+        }
+        if (d <= R) {
+            for (int v = 0; v < V; ++v) {
+                const int16_t* q = p + 16 * v;
+                madd_pair(_mm256_add_epi16(load16(q - d), load16(q + d)), zero, pairs[d / 2],
+                          lo[v], hi[v]);
+            }
+        }
+        for (int v = 0; v < V; ++v) {
+            const float* f = dv + x + 16 * v;
+            __m256 dlo = _mm256_loadu2_m128(f + 8, f);
+            __m256 dhi = _mm256_loadu2_m128(f + 12, f + 4);
+            store_means(lo[v], hi[v], dlo, dhi, out + x + 16 * v);
+        }
     }
     return x;
 }
 
-// One output row of the vertical pass, columns x .. n - 1, 16 at a time.
+// One output row of the vertical pass, columns x .. n - 1, 16 V at a time.
+template <int V>
 __attribute__((target("avx2"))) int64_t column_means_avx2(const uint8_t* const* rows,
                                                           const PassTable<float>& t,
                                                           float divisor, uint8_t* out,
                                                           int64_t x, int64_t n) {
     const int64_t R = t.R;
     const int32_t* pairs = t.pairs.data();
-    const uint8_t* c = rows[R];
     const __m256i zero = _mm256_setzero_si256();
     const __m256 dv = _mm256_set1_ps(divisor);
-    for (; x + 16 <= n; x += 16) {
-        __m256i lo = zero, hi = zero;
-        __m256i b = _mm256_add_epi16(load8(rows[R - 1] + x), load8(rows[R + 1] + x));
-        madd_pair(load8(c + x), b, pairs[0], lo, hi);
-        for (int64_t d = 2; d <= R; d += 2) {
-            __m256i a = _mm256_add_epi16(load8(rows[R - d] + x), load8(rows[R + d] + x));
-            b = d + 1 <= R ? _mm256_add_epi16(load8(rows[R - d - 1] + x),
-                                              load8(rows[R + d + 1] + x))
-                           : zero;
-            madd_pair(a, b, pairs[d / 2], lo, hi);
+    for (; x + 16 * V <= n; x += 16 * V) {
+        __m256i lo[V], hi[V];
+        {
+            const uint8_t *c = rows[R] + x, *u = rows[R - 1] + x, *w = rows[R + 1] + x;
+            for (int v = 0; v < V; ++v) {
+                lo[v] = hi[v] = zero;
+                __m256i b = _mm256_add_epi16(load8(u + 16 * v), load8(w + 16 * v));
+                madd_pair(load8(c + 16 * v), b, pairs[0], lo[v], hi[v]);
+            }
         }
-        store_means(lo, hi, dv, dv, out + x);
+        int64_t d = 2;
+        for (; d + 1 <= R; d += 2) {
+            const uint8_t *a0 = rows[R - d] + x, *a1 = rows[R + d] + x;
+            const uint8_t *b0 = rows[R - d - 1] + x, *b1 = rows[R + d + 1] + x;
+            for (int v = 0; v < V; ++v) {
+                __m256i a = _mm256_add_epi16(load8(a0 + 16 * v), load8(a1 + 16 * v));
+                __m256i b = _mm256_add_epi16(load8(b0 + 16 * v), load8(b1 + 16 * v));
+                madd_pair(a, b, pairs[d / 2], lo[v], hi[v]);
+            }
+        }
+        if (d <= R) {
+            const uint8_t *a0 = rows[R - d] + x, *a1 = rows[R + d] + x;
+            for (int v = 0; v < V; ++v)
+                madd_pair(_mm256_add_epi16(load8(a0 + 16 * v), load8(a1 + 16 * v)), zero,
+                          pairs[d / 2], lo[v], hi[v]);
+        }
+        for (int v = 0; v < V; ++v) store_means(lo[v], hi[v], dv, dv, out + x + 16 * v);
     }
     return x;
 }
@@ -225,6 +261,7 @@ KQ_AVX512 inline __m512i load8x32(const uint8_t* p) {
     return _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)));
 }
 
+template <int V>
 KQ_AVX512 int64_t row_means_avx512(const int16_t* c, const PassTable<float>& t, uint8_t* out,
                                    int64_t x, int64_t n) {
     const int64_t R = t.R;
@@ -236,42 +273,75 @@ KQ_AVX512 int64_t row_means_avx512(const int16_t* c, const PassTable<float>& t, 
     const __m512i first = _mm512_setr_epi32(0, 1, 2, 3, 8, 9, 10, 11, 16, 17, 18, 19, 24, 25,
                                             26, 27);
     const __m512i second = _mm512_add_epi32(first, _mm512_set1_epi32(4));
-    for (; x + 32 <= n; x += 32) {
+    for (; x + 32 * V <= n; x += 32 * V) {
         const int16_t* p = c + x;
-        __m512i lo = zero, hi = zero;
-        __m512i b = _mm512_add_epi16(load32(p - 1), load32(p + 1));
-        madd_pair(load32(p), b, pairs[0], lo, hi);
-        for (int64_t d = 2; d <= R; d += 2) {
-            __m512i a = _mm512_add_epi16(load32(p - d), load32(p + d));
-            b = d + 1 <= R ? _mm512_add_epi16(load32(p - d - 1), load32(p + d + 1)) : zero;
-            madd_pair(a, b, pairs[d / 2], lo, hi);
+        __m512i lo[V], hi[V];
+        for (int v = 0; v < V; ++v) {
+            const int16_t* q = p + 32 * v;
+            lo[v] = hi[v] = zero;
+            madd_pair(load32(q), _mm512_add_epi16(load32(q - 1), load32(q + 1)), pairs[0], lo[v],
+                      hi[v]);
         }
-        __m512 d0 = _mm512_loadu_ps(dv + x), d1 = _mm512_loadu_ps(dv + x + 16);
-        store_means(lo, hi, _mm512_permutex2var_ps(d0, first, d1),
-                    _mm512_permutex2var_ps(d0, second, d1), out + x);
+        int64_t d = 2;
+        for (; d + 1 <= R; d += 2) {
+            for (int v = 0; v < V; ++v) {
+                const int16_t* q = p + 32 * v;
+                __m512i a = _mm512_add_epi16(load32(q - d), load32(q + d));
+                __m512i b = _mm512_add_epi16(load32(q - d - 1), load32(q + d + 1));
+                madd_pair(a, b, pairs[d / 2], lo[v], hi[v]);
+            }
+        }
+        if (d <= R) {
+            for (int v = 0; v < V; ++v) {
+                const int16_t* q = p + 32 * v;
+                madd_pair(_mm512_add_epi16(load32(q - d), load32(q + d)), zero, pairs[d / 2],
+                          lo[v], hi[v]);
+            }
+        }
+        for (int v = 0; v < V; ++v) {
+            const float* f = dv + x + 32 * v;
+            __m512 d0 = _mm512_loadu_ps(f), d1 = _mm512_loadu_ps(f + 16);
+            store_means(lo[v], hi[v], _mm512_permutex2var_ps(d0, first, d1),
+                        _mm512_permutex2var_ps(d0, second, d1), out + x + 32 * v);
+        }
     }
     return x;
 }
 
+template <int V>
 KQ_AVX512 int64_t column_means_avx512(const uint8_t* const* rows, const PassTable<float>& t,
                                       float divisor, uint8_t* out, int64_t x, int64_t n) {
     const int64_t R = t.R;
     const int32_t* pairs = t.pairs.data();
-    const uint8_t* c = rows[R];
     const __m512i zero = _mm512_setzero_si512();
     const __m512 dv = _mm512_set1_ps(divisor);
-    for (; x + 32 <= n; x += 32) {
-        __m512i lo = zero, hi = zero;
-        __m512i b = _mm512_add_epi16(load8x32(rows[R - 1] + x), load8x32(rows[R + 1] + x));
-        madd_pair(load8x32(c + x), b, pairs[0], lo, hi);
-        for (int64_t d = 2; d <= R; d += 2) {
-            __m512i a = _mm512_add_epi16(load8x32(rows[R - d] + x), load8x32(rows[R + d] + x));
-            b = d + 1 <= R ? _mm512_add_epi16(load8x32(rows[R - d - 1] + x),
-                                              load8x32(rows[R + d + 1] + x))
-                           : zero;
-            madd_pair(a, b, pairs[d / 2], lo, hi);
+    for (; x + 32 * V <= n; x += 32 * V) {
+        __m512i lo[V], hi[V];
+        {
+            const uint8_t *c = rows[R] + x, *u = rows[R - 1] + x, *w = rows[R + 1] + x;
+            for (int v = 0; v < V; ++v) {
+                lo[v] = hi[v] = zero;
+                __m512i b = _mm512_add_epi16(load8x32(u + 32 * v), load8x32(w + 32 * v));
+                madd_pair(load8x32(c + 32 * v), b, pairs[0], lo[v], hi[v]);
+            }
         }
-        store_means(lo, hi, dv, dv, out + x);
+        int64_t d = 2;
+        for (; d + 1 <= R; d += 2) {
+            const uint8_t *a0 = rows[R - d] + x, *a1 = rows[R + d] + x;
+            const uint8_t *b0 = rows[R - d - 1] + x, *b1 = rows[R + d + 1] + x;
+            for (int v = 0; v < V; ++v) {
+                __m512i a = _mm512_add_epi16(load8x32(a0 + 32 * v), load8x32(a1 + 32 * v));
+                __m512i b = _mm512_add_epi16(load8x32(b0 + 32 * v), load8x32(b1 + 32 * v));
+                madd_pair(a, b, pairs[d / 2], lo[v], hi[v]);
+            }
+        }
+        if (d <= R) {
+            const uint8_t *a0 = rows[R - d] + x, *a1 = rows[R + d] + x;
+            for (int v = 0; v < V; ++v)
+                madd_pair(_mm512_add_epi16(load8x32(a0 + 32 * v), load8x32(a1 + 32 * v)), zero,
+                          pairs[d / 2], lo[v], hi[v]);
+        }
+        for (int v = 0; v < V; ++v) store_means(lo[v], hi[v], dv, dv, out + x + 32 * v);
     }
     return x;
 }
@@ -327,8 +397,8 @@ void filter_row(const uint8_t* s, uint8_t* o, int64_t w, int16_t* pad,
 #if KQ_GAUSS_AVX2
     if constexpr (std::is_same_v<Real, float>) {
         const int level = vector_level<Real>();
-        if (level >= 2) done = row_means_avx512(c, t, o, done, w);
-        if (level >= 1) done = row_means_avx2(c, t, o, done, w);
+        if (level >= 2) done = row_means_avx512<1>(c, t, o, row_means_avx512<2>(c, t, o, done, w), w);
+        if (level >= 1) done = row_means_avx2<1>(c, t, o, row_means_avx2<4>(c, t, o, done, w), w);
     }
 #endif
     row_means<Acc>(c, t, o, done, w);
@@ -343,8 +413,12 @@ void filter_column_row(const uint8_t* const* rows, uint8_t* o, int64_t w, int64_
 #if KQ_GAUSS_AVX2
     if constexpr (std::is_same_v<Real, float>) {
         const int level = vector_level<Real>();
-        if (level >= 2) done = column_means_avx512(rows, t, divisor, o, done, w);
-        if (level >= 1) done = column_means_avx2(rows, t, divisor, o, done, w);
+        if (level >= 2)
+            done = column_means_avx512<1>(rows, t, divisor, o,
+                                          column_means_avx512<2>(rows, t, divisor, o, done, w), w);
+        if (level >= 1)
+            done = column_means_avx2<1>(rows, t, divisor, o,
+                                        column_means_avx2<4>(rows, t, divisor, o, done, w), w);
     }
 #endif
     column_means<Acc>(rows, t, divisor, acc, o, done, w);
