@@ -454,11 +454,24 @@ __attribute__((target("avx2"))) void weighted_row_avx2(const float* w00, const f
 }
 
 // a[k] = e[rel[k]], b[k] = e[rel[k] + 1].
-__attribute__((target("avx2"))) void gather_pairs_avx2(const float* e, const int32_t* rel,
-                                                        float* a, float* b, int64_t n) {
+// a[k] = e[rel[k]], b[k] = e[rel[k] + 1], 8 columns a step. Where the 8 indices lie
+// within 8 of the first (any enlargement), two loads and two permutes replace the
+// gathers; len is the length of e.
+__attribute__((target("avx2"))) void gather_pairs_avx2(const float* e, int64_t len,
+                                                        const int32_t* rel, float* a, float* b,
+                                                        int64_t n) {
+    const __m256i seven = _mm256_set1_epi32(7);
     int64_t k = 0;
     for (; k + 8 <= n; k += 8) {
-        __m256i i = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rel + k));
+        const __m256i i = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rel + k));
+        const int32_t base = rel[k];
+        const __m256i off = _mm256_sub_epi32(i, _mm256_set1_epi32(base));
+        const bool near = _mm256_movemask_epi8(_mm256_cmpeq_epi32(_mm256_min_epu32(off, seven), off)) == -1;
+        if (near && int64_t(base) + 9 <= len) {
+            _mm256_storeu_ps(a + k, _mm256_permutevar8x32_ps(_mm256_loadu_ps(e + base), off));
+            _mm256_storeu_ps(b + k, _mm256_permutevar8x32_ps(_mm256_loadu_ps(e + base + 1), off));
+            continue;
+        }
         _mm256_storeu_ps(a + k, _mm256_i32gather_ps(e, i, 4));
         _mm256_storeu_ps(b + k, _mm256_i32gather_ps(e + 1, i, 4));
     }
@@ -557,7 +570,7 @@ private:
         float* __restrict b = s.b.data();
 #if KQ_ZOOM_AVX2
         if (wide_vectors.avx2() && !rel32_.empty()) {
-            gather_pairs_avx2(ext_.data(), rel32_.data(), a, b, n_);
+            gather_pairs_avx2(ext_.data(), int64_t(ext_.size()), rel32_.data(), a, b, n_);
             s.valid = true;
             s.y = y;
             return;
