@@ -14,6 +14,7 @@
 #include "interp/commands.h"
 #include "interp/interp.h"
 #include "libkq/kq.h"
+#include "libkq/kq_pixels.h"
 #include "parallel/parallel.h"
 
 void interleave_row(const uint8_t* const* rows, int n, int64_t w, uint8_t* __restrict dst) {
@@ -83,16 +84,8 @@ void unpack_row(int components, const uint8_t* __restrict src, uint8_t* const* r
             r[i] = src[3 * i + 2];
         }
     } else {
-        uint8_t* __restrict r = rows[0];
-        uint8_t* __restrict g = rows[1];
-        uint8_t* __restrict b = rows[2];
-        uint8_t* __restrict a = rows[3];
-        for (int64_t i = 0; i < w; ++i) {
-            r[i] = src[4 * i];
-            g[i] = src[4 * i + 1];
-            b[i] = src[4 * i + 2];
-            a[i] = src[4 * i + 3];
-        }
+        static constexpr int kInOrder[4] = {0, 1, 2, 3};
+        kq_split4(src, w, kInOrder, rows);
     }
 }
 

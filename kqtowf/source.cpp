@@ -5,11 +5,8 @@
 #include <cstring>
 #include <vector>
 
-#if defined(__GNUC__) && defined(__x86_64__)
-#include <immintrin.h>
-#endif
-
 #include "kqtowf/kqtowf.h"
+#include "libkq/kq_pixels.h"
 #include "parallel/parallel.h"
 
 namespace {
@@ -51,40 +48,6 @@ inline int get12(const unsigned char* line, int64_t bit) {
     if ((bit & 7) == 0) return (b[0] << 4) | (b[1] >> 4);
     return ((b[0] & 0x0F) << 8) | b[1];
 }
-
-#if defined(__GNUC__) && defined(__x86_64__)
-#define KQTOWF_SSSE3 1
-// Four-byte pixels into four planes, 16 pixels at a time: each 16-byte group is
-// shuffled into four pixels' bytes per plane, then the 4 x 4 words are transposed.
-// `at` gives the byte of each plane within a pixel. Returns the pixels done.
-__attribute__((target("ssse3"))) int64_t split4_ssse3(const unsigned char* in, int64_t count,
-                                                      const int at[4], uint8_t* const o[4]) {
-    alignas(16) unsigned char m[16];
-    for (int p = 0; p < 4; ++p)
-        for (int i = 0; i < 4; ++i) m[4 * p + i] = static_cast<unsigned char>(4 * i + at[p]);
-    const __m128i mask = _mm_load_si128(reinterpret_cast<const __m128i*>(m));
-    int64_t i = 0;
-    for (; i + 16 <= count; i += 16) {
-        const __m128i* src = reinterpret_cast<const __m128i*>(in + 4 * i);
-        const __m128i v0 = _mm_shuffle_epi8(_mm_loadu_si128(src), mask);
-        const __m128i v1 = _mm_shuffle_epi8(_mm_loadu_si128(src + 1), mask);
-        const __m128i v2 = _mm_shuffle_epi8(_mm_loadu_si128(src + 2), mask);
-        const __m128i v3 = _mm_shuffle_epi8(_mm_loadu_si128(src + 3), mask);
-        const __m128i t0 = _mm_unpacklo_epi32(v0, v1), t1 = _mm_unpacklo_epi32(v2, v3);
-        const __m128i t2 = _mm_unpackhi_epi32(v0, v1), t3 = _mm_unpackhi_epi32(v2, v3);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(o[0] + i), _mm_unpacklo_epi64(t0, t1));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(o[1] + i), _mm_unpackhi_epi64(t0, t1));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(o[2] + i), _mm_unpacklo_epi64(t2, t3));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(o[3] + i), _mm_unpackhi_epi64(t2, t3));
-    }
-    return i;
-}
-
-bool has_ssse3() {
-    static const bool yes = __builtin_cpu_supports("ssse3");
-    return yes;
-}
-#endif
 
 [[noreturn]] void fail_kq(const char* format) {
     std::fprintf(stderr, format, kq_errlist[kq_errno]);
@@ -198,22 +161,8 @@ bool unpack_row(const KQ_DATA* kq, const unsigned char* line, int x_from, int co
         auto at = [&](int c) { return file_order && bits == 32 ? 3 - c : c; };
         if (bytes == 4 && nplanes == 4) {
             const unsigned char* in = line + static_cast<int64_t>(x_from) * 4;
-            const int c0 = at(channel[0]), c1 = at(channel[1]), c2 = at(channel[2]),
-                      c3 = at(channel[3]);
-            uint8_t *o0 = out[0], *o1 = out[1], *o2 = out[2], *o3 = out[3];
-            int64_t i = 0;
-#ifdef KQTOWF_SSSE3
-            if (has_ssse3()) {
-                const int at4[4] = {c0, c1, c2, c3};
-                i = split4_ssse3(in, count, at4, out);
-            }
-#endif
-            for (; i < count; ++i) {
-                o0[i] = in[4 * i + c0];
-                o1[i] = in[4 * i + c1];
-                o2[i] = in[4 * i + c2];
-                o3[i] = in[4 * i + c3];
-            }
+            const int at4[4] = {at(channel[0]), at(channel[1]), at(channel[2]), at(channel[3])};
+            kq_split4(in, count, at4, out);
             return true;
         }
         for (int p = 0; p < nplanes; ++p) {

@@ -1,10 +1,12 @@
 // libkq pixel access table: every member of every pixel layout, on scanlines and
 // on whole-picture blocks.
 #include <cstring>
+#include <random>
 #include <vector>
 
 #include "gtest/gtest.h"
 #include "libkq/kq.h"
+#include "libkq/kq_pixels.h"
 
 namespace {
 
@@ -272,4 +274,28 @@ TEST(LibkqAccess, UnknownBitLengthKeepsTheTable) {
     p.data[1] = 42;
     ASSERT_TRUE(p.at().get_pixel(p.kq, p.line(), 1, &c, nullptr, nullptr, nullptr));
     EXPECT_EQ(c, 42);
+}
+
+// Four-byte pixels into planes: the vector loops against the plain one, for every
+// byte order a caller uses, lengths around each vector step and unaligned starts.
+TEST(LibkqAccess, SplitFourBytePixelsMatchesThePlainLoop) {
+    std::mt19937 rng(44);
+    const int orders[][4] = {{0, 1, 2, 3}, {3, 2, 1, 0}, {2, 1, 0, 3}, {1, 3, 0, 2}, {0, 0, 3, 3}};
+    for (const auto& at : orders) {
+        for (int64_t n : {0, 1, 15, 16, 17, 31, 32, 33, 63, 64, 100, 1000}) {
+            for (int64_t skew : {0, 3}) {
+                std::vector<unsigned char> in(size_t(4 * n + skew));
+                for (auto& b : in) b = static_cast<unsigned char>(rng());
+                std::vector<uint8_t> got(size_t(4 * n + 4)), want(size_t(4 * n + 4));
+                uint8_t* const g[4] = {got.data(), got.data() + n + 1, got.data() + 2 * n + 2,
+                                       got.data() + 3 * n + 3};
+                uint8_t* const w[4] = {want.data(), want.data() + n + 1, want.data() + 2 * n + 2,
+                                       want.data() + 3 * n + 3};
+                kq_split4(in.data() + skew, n, at, g);
+                kq_split4_plain(in.data() + skew, n, at, w);
+                EXPECT_EQ(got, want) << "n " << n << " skew " << skew << " order " << at[0] << at[1]
+                                     << at[2] << at[3];
+            }
+        }
+    }
 }
