@@ -122,7 +122,7 @@ TEXT
     cat <<'TEXT'
 .TP
 .BI \-j " n"
-Run the image operations, and the packing and unpacking of picture rows, on
+Run the image operations on
 .I n
 threads (1 to 1024). Without
 .B \-j
