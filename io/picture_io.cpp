@@ -169,7 +169,7 @@ int read_picture(const char* pic_name, const char* buff_name) {
     int ready = 0;                // scanlines of the current run not yet unpacked
     uint8_t* rows[4] = {};
     // Rows of the buffer whose scanlines the current run holds, in run order: they
-    // are unpacked together (on several threads) before the run is read again.
+    // are unpacked together (see run_grain) before the run is read again.
     std::vector<int64_t> pending;
     pending.reserve(size_t(per_run));
     const int64_t grain = run_grain();

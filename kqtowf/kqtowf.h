@@ -64,7 +64,8 @@ struct KqtowfExit {
 template <class T>
 using Owned = std::unique_ptr<T, FreePages>;
 // A large work block (source planes, levels, hold arrays), zeroed when asked, freed
-// with free_pages: null when it cannot be had. The fuzz build refuses more than a small picture's worth.
+// with free_pages: null when it cannot be had. The fuzz build refuses more than a
+// small picture's worth.
 void* alloc_work(int64_t bytes, bool zeroed = false);
 // The whole program; returns the exit status.
 int kqtowf_main(int argc, char** argv);

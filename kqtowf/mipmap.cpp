@@ -35,7 +35,7 @@ void free_level(WF_LEVEL* lv) {
         free_pages(lv->u[p]);
         free_pages(lv->v[p]);
     }
-    free_pages(lv);
+    std::free(lv);
 }
 
 struct LevelFree {
@@ -72,8 +72,6 @@ inline uint8_t clamp_sample(float v) {
     return static_cast<uint8_t>(static_cast<int>(v));
 }
 
-// The next smaller level of `parent`; U and V arrays when `super` (from the
-// parent's square when it is the root, of edge root_edge).
 // Planes a level has left behind, kept for the next levels made with threads (each
 // is smaller than the one before), so that later levels take no fresh memory.
 struct SparePlanes {
@@ -96,6 +94,8 @@ struct SparePlanes {
     }
 };
 
+// The next smaller level of `parent`; U and V arrays when `super` (from the
+// parent's square when it is the root, of edge root_edge).
 LevelPtr halve(WF_LEVEL* parent, int planes, bool super, int root_level, bool silent,
                SparePlanes& spare) {
     const int level = parent->level - 1;

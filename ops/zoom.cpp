@@ -453,7 +453,6 @@ __attribute__((target("avx2"))) void weighted_row_avx2(const float* w00, const f
                       n - x);
 }
 
-// a[k] = e[rel[k]], b[k] = e[rel[k] + 1].
 // a[k] = e[rel[k]], b[k] = e[rel[k] + 1], 8 columns a step. Where the 8 indices lie
 // within 8 of the first (any enlargement), two loads and two permutes replace the
 // gathers; len is the length of e.
