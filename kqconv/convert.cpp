@@ -28,7 +28,8 @@ void Picture::check_size(int64_t w, int64_t h, int ch, int64_t other_bytes) {
     constexpr int64_t kMaxSamples = int64_t(1) << 40;
 #endif
     if (w <= 0 || h <= 0) throw ConvError("empty picture");
-    if (w > kMaxSamples / h || w * h > kMaxSamples / ch) throw ConvError("picture too large");
+    if (w > kMaxSamples / h || w * h > kMaxSamples / ch || other_bytes > kMaxSamples)
+        throw ConvError("picture too large");
     if (max_pixels > 0 && w * h > max_pixels)
         throw ConvError("picture larger than --max-pixels allows (" + std::to_string(w) + " x " +
                         std::to_string(h) + ")");
