@@ -93,8 +93,8 @@ void read_png_into(Bytes bytes, Picture& pic, const RowsDecoded& progress) {
     // Text, colour profiles and suggested palettes change no sample: they are skipped
     // unread rather than inflated. The limits on the other kept chunks are set here
     // so that they do not depend on how the library was built.
-    static const png_byte skipped[] = "iCCP\0iTXt\0sPLT\0tEXt\0zTXt\0eXIf";
-    png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, skipped, 6);
+    static const png_byte skipped[] = "iCCP\0iTXt\0sPLT\0tEXt\0zTXt\0eXIf\0sCAL";
+    png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, skipped, 7);
     png_set_chunk_cache_max(png, 1000);
     png_set_chunk_malloc_max(png, 8000000);
     png_read_info(png, info);
